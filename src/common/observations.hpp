@@ -1,0 +1,67 @@
+// The observation list and the unique-reflection table, owned by the driver.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "common/reflection_key.hpp"
+
+namespace velmar {
+
+// Detector x, y (pixels), image number z and psi (degrees, 9999 = unknown) of one observation.
+using AuxRow = std::array<float, 4>;
+inline constexpr float kPsiUnknown = 9999.0f;
+
+// One entry per scratch record of all data sets, data set after data set, each block sorted
+// by key and closed by an end marker. Indices are 0-based.
+struct ObservationList {
+  std::vector<ReflKey> key;
+  std::vector<float> intensity;
+  std::vector<float> sigma;       // <= 0 marks an unusable or rejected observation
+  std::vector<AuxRow> aux;
+  std::vector<float> corr;        // observation correction factor F, starts at 1
+  std::vector<float> decay;       // decay constant b(h), 0 unless zero-dose corrected
+  std::vector<int32_t> work1, work2;
+  std::vector<uint8_t> misfit;    // 1 = misfit found by the scaling
+
+  size_t size() const { return key.size(); }
+  void resize(size_t n) {
+    key.resize(n);
+    intensity.resize(n);
+    sigma.resize(n);
+    aux.resize(n);
+    corr.assign(n, 1.0f);
+    decay.assign(n, 0.0f);
+    work1.assign(n, 0);
+    work2.assign(n, 0);
+    misfit.assign(n, 0);
+  }
+};
+
+// Per data set: NREC records starting at START (0-based), followed by the end marker.
+struct DataSetBlock {
+  int64_t start = 0;
+  int64_t nrec = 0;
+};
+
+// One entry per unique reflection in ascending key order.
+struct UniqueTable {
+  struct Entry {
+    int16_t h, k, l;
+    int16_t cls;  // reflection class code: -1 absent, 0 acentric, 1..180 centric
+  };
+  int nset = 0;
+  std::vector<Entry> uniq;
+  std::vector<float> ss;          // (1/d)^2
+  // count and first observation (0-based list index) of reflection u in data set j (0-based):
+  // ctrl[2*(u*nset + j)] = count, ctrl[2*(u*nset + j) + 1] = first.
+  std::vector<int32_t> ctrl;
+  int max_observations = 0;       // largest observation count of one reflection (all sets)
+
+  size_t size() const { return uniq.size(); }
+  int32_t count(size_t u, int j) const { return ctrl[2 * (u * static_cast<size_t>(nset) + static_cast<size_t>(j))]; }
+  int32_t first(size_t u, int j) const { return ctrl[2 * (u * static_cast<size_t>(nset) + static_cast<size_t>(j)) + 1]; }
+};
+
+}  // namespace velmar
