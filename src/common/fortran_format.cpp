@@ -56,7 +56,10 @@ Digits significant_digits(double v, int n) {
   int k = 0;
   for (; p < r.ptr && *p != 'e'; ++p)
     if (*p != '.') out.d[k++] = *p;
-  int e = std::atoi(p + 1);
+  int e = 0;
+  const char* q = p + 1;
+  if (q < r.ptr && *q == '+') ++q;
+  std::from_chars(q, r.ptr, e);
   out.exp10 = e + 1;
   return out;
 }
