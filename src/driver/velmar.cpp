@@ -1,6 +1,7 @@
 // The job driver: start-up, control file, the stages of the run, timing lines.
 #include "driver/velmar.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -9,8 +10,10 @@
 #include "common/fortran_format.hpp"
 #include "common/report.hpp"
 #include "common/tables.hpp"
+#include "driver/assembly.hpp"
 #include "driver/control_file.hpp"
 #include "driver/startup.hpp"
+#include "symmetry/unique_table.hpp"
 
 namespace velmar {
 namespace {
@@ -27,6 +30,12 @@ struct Run {
   TimeOfDay wall_start{};
   std::string run_date;
   ControlTables tables;
+  std::vector<LoadResult> loaded;
+  std::vector<DataSetBlock> blocks;
+  ObservationList obs;
+  UniqueTable unique;
+  std::vector<DataSetRanges> ranges;
+  std::vector<float> shells;
 
   ~Run() {
     if (rep.file) std::fclose(rep.file);
@@ -86,9 +95,45 @@ void print_timing(const Run& run) {
   run.rep.both(wall);
 }
 
+// Loads every data set and reads the scratch records back into the sorted observation
+// list. Returns false when the list holds fewer than two entries (the run ends quietly).
+bool load_observations(Run& run) {
+  std::vector<LoadingJob> jobs =
+      make_loading_jobs(run.tables.run.processors, static_cast<int>(run.tables.sets.size()), run.units);
+  run.loaded = readhkl1(run.rep, run.tables, kRecordLengthUnit, jobs);
+  run.blocks = observation_blocks(run.loaded);
+  if (list_length(run.blocks) < 2) {
+    for (const LoadingJob& job : jobs) std::remove(job.scratch_name.c_str());
+    return false;
+  }
+  read_back_observations(jobs, run.blocks, run.obs);
+  sort_blocks(run.blocks, run.obs);
+  return true;
+}
+
+bool is_reference_group(const ControlTables& t, const DataSet& s) {
+  return t.groups[static_cast<size_t>(s.group - 1)].name.empty();
+}
+
+void assemble_unique_reflections(Run& run) {
+  const ControlTables& t = run.tables;
+  if (is_reference_group(t, t.sets.back())) run.blocks.back().nrec = collaps(run.obs, run.blocks.back());
+  build_unique_table(t.ops, t.run.cell, run.blocks, run.obs, run.unique);
+  run.ranges = data_set_ranges(run.unique, run.obs);
+  run.shells = t.run.shells;
+  if (run.shells.empty()) {
+    float ss_max = 1.0e-6f;
+    for (size_t i = 0; i < t.sets.size(); ++i)
+      if (!is_reference_group(t, t.sets[i])) ss_max = std::max(ss_max, run.ranges[i].ss_max);
+    run.shells = default_shells(static_cast<int64_t>(run.unique.size()), ss_max);
+  }
+}
+
 void run_stages(Run& run) {
   start_up(run);
   read_control_file(run);
+  if (!load_observations(run)) return;
+  assemble_unique_reflections(run);
   print_timing(run);
 }
 

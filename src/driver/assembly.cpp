@@ -1,0 +1,165 @@
+#include "driver/assembly.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <limits>
+
+#include "common/error.hpp"
+#include "common/fortran_format.hpp"
+#include "input/scratch.hpp"
+#include "symmetry/cell_geometry.hpp"
+#include "symmetry/qsort.hpp"
+#include "symmetry/unique_table.hpp"
+
+namespace velmar {
+namespace {
+
+// Bytes one entry of the observation list takes.
+constexpr int64_t kBytesPerObservation = sizeof(ReflKey) + 2 * sizeof(float) + sizeof(AuxRow) + 2 * sizeof(float) +
+                                         2 * sizeof(int32_t) + sizeof(uint8_t);
+
+// MemAvailable of the system in bytes, or -1 when it cannot be read.
+int64_t available_memory() {
+  std::ifstream meminfo("/proc/meminfo");
+  std::string name;
+  int64_t kib = 0;
+  std::string unit;
+  while (meminfo >> name >> kib >> unit)
+    if (name == "MemAvailable:") return kib * 1024;
+  return -1;
+}
+
+void check_memory(int64_t m) {
+  const int64_t available = available_memory();
+  if (m > std::numeric_limits<int32_t>::max() || (available >= 0 && m * kBytesPerObservation > available))
+    stop("!!! ERROR !!! NOT ENOUGH MEMORY FOR" + fmt_i(m, 12) + " OBSERVATIONS");
+}
+
+std::string name50(std::string_view name) {
+  std::string s;
+  put_char(s, name, kMaxNameLength);
+  return s;
+}
+
+}  // namespace
+
+std::string scratch_file_name(int job) {
+  std::string number = fmt_i(job, 2);
+  std::replace(number.begin(), number.end(), ' ', '0');
+  return "VMROUT_" + number + ".tmp";
+}
+
+std::vector<LoadingJob> make_loading_jobs(int processors, int nset, UnitTable& units) {
+  processors = std::min(processors, 32);
+  if (processors > 0) processors = 1;  // the loading runs in one job
+  const int p = std::max(1, std::min(processors, nset));
+  const int c = (nset - 1) / p;
+  const int njob = (nset - 1) / (c + 1) + 1;
+  const std::vector<int> free_units = units.find_free(2 * njob);
+  if (free_units.empty()) stop("!!! ERROR !!! CANNOT ALLOCATE DEVICE UNIT NUMBERS");
+  std::vector<LoadingJob> jobs(static_cast<size_t>(njob));
+  for (int k = 1; k <= njob; ++k) {
+    LoadingJob& job = jobs[static_cast<size_t>(k - 1)];
+    job.first_set = (k - 1) * (c + 1);
+    job.last_set = std::min(k * (c + 1), nset) - 1;
+    job.input_unit = free_units[static_cast<size_t>(2 * k - 2)];
+    job.scratch_unit = free_units[static_cast<size_t>(2 * k - 1)];
+    job.scratch_name = scratch_file_name(k);
+  }
+  return jobs;
+}
+
+std::vector<DataSetBlock> observation_blocks(std::span<const LoadResult> loaded) {
+  std::vector<DataSetBlock> blocks(loaded.size());
+  int64_t start = 0;
+  for (size_t i = 0; i < loaded.size(); ++i) {
+    blocks[i] = {start, loaded[i].nrec};
+    start += loaded[i].nrec + 1;
+  }
+  return blocks;
+}
+
+int64_t list_length(std::span<const DataSetBlock> blocks) {
+  int64_t m = 0;
+  for (const DataSetBlock& b : blocks) m += b.nrec + 1;
+  return m;
+}
+
+void read_back_observations(std::span<const LoadingJob> jobs, std::span<const DataSetBlock> blocks,
+                            ObservationList& obs) {
+  const int64_t m = list_length(blocks);
+  check_memory(m);
+  obs.resize(static_cast<size_t>(m));
+  std::vector<int> status(jobs.size(), 0);
+  for (size_t k = 0; k < jobs.size(); ++k) {
+    const LoadingJob& job = jobs[k];
+    const auto job_blocks = blocks.subspan(static_cast<size_t>(job.first_set),
+                                           static_cast<size_t>(job.last_set - job.first_set + 1));
+    if (!read_scratch(job.scratch_name, job_blocks, obs)) status[k] = -1;
+  }
+  for (size_t k = 0; k < jobs.size(); ++k)
+    if (status[k] != 0) stop("!!! ERROR !!! CANNOT OPEN OR READ FILE  " + name50(jobs[k].scratch_name));
+  if (m == 0 || !obs.key.back().is_end_marker())
+    stop("!!! ERROR !!! CANNOT OPEN OR READ FILE  " + name50(jobs.front().scratch_name));
+}
+
+void sort_blocks(std::span<const DataSetBlock> blocks, ObservationList& obs) {
+  for (const DataSetBlock& b : blocks) {
+    if (b.nrec <= 1) continue;
+    const size_t s = static_cast<size_t>(b.start), n = static_cast<size_t>(b.nrec);
+    qsorta(std::span<ReflKey>(obs.key).subspan(s, n), std::span<float>(obs.intensity).subspan(s, n),
+           std::span<float>(obs.sigma).subspan(s, n),
+           std::span<float>(obs.aux[s].data(), 4 * n), 4);
+  }
+}
+
+void build_unique_table(std::span<const Symop> ops, const Cell& cell, std::span<const DataSetBlock> blocks,
+                        const ObservationList& obs, UniqueTable& table) {
+  const UniqueCount count = nhklu(blocks, obs.key);
+  setctrl(ops, reciprocal_basis(cell), blocks, obs.key, count.nunique, table);
+  table.max_observations = count.max_observations;
+}
+
+std::vector<DataSetRanges> data_set_ranges(const UniqueTable& table, const ObservationList& obs) {
+  std::vector<DataSetRanges> ranges(static_cast<size_t>(table.nset));
+  for (size_t u = 0; u < table.size(); ++u) {
+    if (table.uniq[u].cls < 0) continue;
+    for (int j = 0; j < table.nset; ++j) {
+      DataSetRanges& r = ranges[static_cast<size_t>(j)];
+      const int32_t first = table.first(u, j), n = table.count(u, j);
+      if (n > 0) {
+        r.ss_min = std::min(r.ss_min, table.ss[u]);
+        r.ss_max = std::max(r.ss_max, table.ss[u]);
+      }
+      for (int32_t i = first; i < first + n; ++i) {
+        const AuxRow& a = obs.aux[static_cast<size_t>(i)];
+        r.x_min = std::min(r.x_min, a[0]);
+        r.x_max = std::max(r.x_max, a[0]);
+        r.y_min = std::min(r.y_min, a[1]);
+        r.y_max = std::max(r.y_max, a[1]);
+        r.z_min = std::min(r.z_min, a[2]);
+        r.z_max = std::max(r.z_max, a[2]);
+        const float sigma = obs.sigma[static_cast<size_t>(i)];
+        if (sigma > 0.0f)
+          r.max_i_over_sigma = std::max(r.max_i_over_sigma, std::fabs(obs.intensity[static_cast<size_t>(i)] / sigma));
+      }
+    }
+  }
+  for (DataSetRanges& r : ranges)
+    r.b_min = r.max_i_over_sigma > 1.0f ? -0.9f / (r.max_i_over_sigma * r.max_i_over_sigma) : -0.9f;
+  return ranges;
+}
+
+std::vector<float> default_shells(int64_t nunique, float ss_max) {
+  ss_max = std::max(ss_max, 1.0e-6f);
+  const int n = static_cast<int>(std::clamp<int64_t>(std::llround(static_cast<double>(nunique) / 100.0), 1, 20));
+  std::vector<float> shells(static_cast<size_t>(n));
+  for (int k = 1; k <= n; ++k)
+    shells[static_cast<size_t>(k - 1)] =
+        1.0f / std::sqrt(static_cast<float>(k) * ss_max / static_cast<float>(n));
+  return shells;
+}
+
+}  // namespace velmar

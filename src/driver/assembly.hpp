@@ -1,0 +1,51 @@
+// Assembly of the loaded data: loading jobs, scratch read-back, sorted observation list,
+// unique-reflection table, per-data-set ranges and default resolution shells.
+#pragma once
+
+#include <span>
+#include <string>
+#include <vector>
+
+#include "common/observations.hpp"
+#include "common/report.hpp"
+#include "common/tables.hpp"
+#include "driver/startup.hpp"
+#include "input/loader.hpp"
+
+namespace velmar {
+
+// Per data set: ranges over its observations of reflections that are not absent.
+struct DataSetRanges {
+  float ss_min = 1e10f, ss_max = -1e10f;
+  float x_min = 1e10f, x_max = -1e10f;
+  float y_min = 1e10f, y_max = -1e10f;
+  float z_min = 1e10f, z_max = -1e10f;
+  float max_i_over_sigma = 0.0f;
+  float b_min = -0.9f;  // lower bound of the error-model parameter b
+};
+
+// The loading jobs for the processor count of the control file (always one job).
+std::vector<LoadingJob> make_loading_jobs(int processors, int nset, UnitTable& units);
+// "VMROUT_" + two-digit job number + ".tmp".
+std::string scratch_file_name(int job);
+
+// START and NREC per data set; the list length M is the sum of NREC + 1.
+std::vector<DataSetBlock> observation_blocks(std::span<const LoadResult> loaded);
+int64_t list_length(std::span<const DataSetBlock> blocks);
+
+// Allocates the observation list (stopping with a message when memory does not suffice),
+// reads every job's scratch file back (deleting it) and sorts each block by key.
+void read_back_observations(std::span<const LoadingJob> jobs, std::span<const DataSetBlock> blocks,
+                            ObservationList& obs);
+void sort_blocks(std::span<const DataSetBlock> blocks, ObservationList& obs);
+
+// Counts the unique reflections and builds their table.
+void build_unique_table(std::span<const Symop> ops, const Cell& cell, std::span<const DataSetBlock> blocks,
+                        const ObservationList& obs, UniqueTable& table);
+
+std::vector<DataSetRanges> data_set_ranges(const UniqueTable& table, const ObservationList& obs);
+
+// Shell limits in Angstrom, equal steps in (1/d)^2 up to ss_max, NUNIQ/100 of them (1..20).
+std::vector<float> default_shells(int64_t nunique, float ss_max);
+
+}  // namespace velmar
