@@ -1,6 +1,7 @@
 #include "symmetry/qsort.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <tuple>
 #include <utility>
 
@@ -52,13 +53,28 @@ void quicksort(int64_t n, const Access& acc, const char* overflow_message) {
 }
 
 // The four key fields as one unsigned integer whose order is that of the signed fields
-// compared in turn.
+// compared in turn: h in the top 16 bits, isym in the lowest, each biased by 2^15.
+// The sort rewrites every record in place into this form, sorts the integers and turns
+// them back, so a comparison costs one load.
+static_assert(sizeof(ReflKey) == sizeof(uint64_t));
+
 inline uint64_t ordered_key(const ReflKey& r) {
   auto biased = [](int16_t v) { return static_cast<uint64_t>(static_cast<uint16_t>(v) ^ 0x8000u); };
   return biased(r.h) << 48 | biased(r.k) << 32 | biased(r.l) << 16 | biased(r.isym);
 }
 
-// Records of qsorta with NCOL companion columns; NCOL < 0 means a run-time column count.
+inline ReflKey key_of_ordered(uint64_t u) {
+  auto field = [u](int shift) {
+    return static_cast<int16_t>(static_cast<uint16_t>((u >> shift) & 0xFFFFu) ^ 0x8000u);
+  };
+  return ReflKey{field(48), field(32), field(16), field(0)};
+}
+
+void encode_key(ReflKey& r) { r = std::bit_cast<ReflKey>(ordered_key(r)); }
+void decode_key(ReflKey& r) { r = key_of_ordered(std::bit_cast<uint64_t>(r)); }
+
+// Records of qsorta (keys already in ordered form) with NCOL companion columns; NCOL < 0
+// means a run-time column count.
 template <int NCOL>
 struct KeyRecords {
   ReflKey* rec;
@@ -67,7 +83,7 @@ struct KeyRecords {
   float* x;
   int64_t ncol;
 
-  uint64_t key(int64_t i) const { return ordered_key(rec[i]); }
+  uint64_t key(int64_t i) const { return std::bit_cast<uint64_t>(rec[i]); }
   void swap(int64_t i, int64_t j) const {
     std::swap(rec[i], rec[j]);
     std::swap(a[i], a[j]);
@@ -101,6 +117,7 @@ void qsorta(std::span<ReflKey> rec, std::span<float> a, std::span<float> b, std:
   if (n < 2) return;
   const char* overflow = " STACK OVERFLOW IN \"QSORTA\"";
   const auto count = static_cast<int64_t>(n);
+  for (ReflKey& r : rec) encode_key(r);
   if (ncol == 4) {
     quicksort(count, KeyRecords<4>{rec.data(), a.data(), b.data(), x.data(), 4}, overflow);
   } else if (ncol == 0) {
@@ -108,6 +125,7 @@ void qsorta(std::span<ReflKey> rec, std::span<float> a, std::span<float> b, std:
   } else {
     quicksort(count, KeyRecords<-1>{rec.data(), a.data(), b.data(), x.data(), ncol}, overflow);
   }
+  for (ReflKey& r : rec) decode_key(r);
 }
 
 void qsortb(int sign, std::span<std::array<float, 4>> r4, int field,
