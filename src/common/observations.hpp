@@ -13,6 +13,14 @@ namespace velmar {
 using AuxRow = std::array<float, 4>;
 inline constexpr float kPsiUnknown = 9999.0f;
 
+// One observation as a 32-byte record: the form of the loader's scratch records.
+struct PackedObservation {
+  ReflKey key;
+  float intensity, sigma;
+  AuxRow aux;
+};
+static_assert(sizeof(PackedObservation) == 32);
+
 // One entry per scratch record of all data sets, data set after data set, each block sorted
 // by key and closed by an end marker. Indices are 0-based.
 struct ObservationList {

@@ -31,9 +31,11 @@ int64_t available_memory() {
   return -1;
 }
 
-void check_memory(int64_t m) {
+// The list and the sort buffer of the largest block must fit into the memory available.
+void check_memory(int64_t m, int64_t largest_block) {
   const int64_t available = available_memory();
-  if (m > std::numeric_limits<int32_t>::max() || (available >= 0 && m * kBytesPerObservation > available))
+  const int64_t needed = m * kBytesPerObservation + largest_block * static_cast<int64_t>(sizeof(ScratchRecord));
+  if (m > std::numeric_limits<int32_t>::max() || (available >= 0 && needed > available))
     stop("!!! ERROR !!! NOT ENOUGH MEMORY FOR" + fmt_i(m, 12) + " OBSERVATIONS");
 }
 
@@ -87,32 +89,52 @@ int64_t list_length(std::span<const DataSetBlock> blocks) {
   return m;
 }
 
+namespace {
+
+// Moves one data set's records into the list: sorted by key, then its end marker.
+void store_block(std::span<ScratchRecord> records, const DataSetBlock& b, ObservationList& obs) {
+  qsorta(records.first(static_cast<size_t>(b.nrec)));
+  for (size_t i = 0; i < records.size(); ++i) {
+    const size_t at = static_cast<size_t>(b.start) + i;
+    obs.key[at] = records[i].key;
+    obs.intensity[at] = records[i].intensity;
+    obs.sigma[at] = records[i].sigma;
+    obs.aux[at] = records[i].aux;
+  }
+}
+
+// Reads the blocks of one job; false on a read error or a premature end.
+bool read_job(const LoadingJob& job, std::span<const DataSetBlock> blocks, std::vector<ScratchRecord>& buffer,
+              ObservationList& obs) {
+  ScratchReader reader;
+  bool ok = reader.open(job.scratch_name);
+  for (int iset = job.first_set; ok && iset <= job.last_set; ++iset) {
+    const DataSetBlock& b = blocks[static_cast<size_t>(iset)];
+    buffer.resize(static_cast<size_t>(b.nrec + 1));
+    ok = reader.read(buffer.data(), buffer.size());
+    if (ok) store_block(buffer, b, obs);
+  }
+  reader.close_and_delete();
+  return ok;
+}
+
+}  // namespace
+
 void read_back_observations(std::span<const LoadingJob> jobs, std::span<const DataSetBlock> blocks,
                             ObservationList& obs) {
   const int64_t m = list_length(blocks);
-  check_memory(m);
+  int64_t largest_block = 0;
+  for (const DataSetBlock& b : blocks) largest_block = std::max(largest_block, b.nrec + 1);
+  check_memory(m, largest_block);
   obs.resize(static_cast<size_t>(m));
   std::vector<int> status(jobs.size(), 0);
-  for (size_t k = 0; k < jobs.size(); ++k) {
-    const LoadingJob& job = jobs[k];
-    const auto job_blocks = blocks.subspan(static_cast<size_t>(job.first_set),
-                                           static_cast<size_t>(job.last_set - job.first_set + 1));
-    if (!read_scratch(job.scratch_name, job_blocks, obs)) status[k] = -1;
-  }
+  std::vector<ScratchRecord> buffer;
+  for (size_t k = 0; k < jobs.size(); ++k)
+    if (!read_job(jobs[k], blocks, buffer, obs)) status[k] = -1;
   for (size_t k = 0; k < jobs.size(); ++k)
     if (status[k] != 0) stop("!!! ERROR !!! CANNOT OPEN OR READ FILE  " + name50(jobs[k].scratch_name));
   if (m == 0 || !obs.key.back().is_end_marker())
     stop("!!! ERROR !!! CANNOT OPEN OR READ FILE  " + name50(jobs.front().scratch_name));
-}
-
-void sort_blocks(std::span<const DataSetBlock> blocks, ObservationList& obs) {
-  for (const DataSetBlock& b : blocks) {
-    if (b.nrec <= 1) continue;
-    const size_t s = static_cast<size_t>(b.start), n = static_cast<size_t>(b.nrec);
-    qsorta(std::span<ReflKey>(obs.key).subspan(s, n), std::span<float>(obs.intensity).subspan(s, n),
-           std::span<float>(obs.sigma).subspan(s, n),
-           std::span<float>(obs.aux[s].data(), 4 * n), 4);
-  }
 }
 
 void build_unique_table(std::span<const Symop> ops, const Cell& cell, std::span<const DataSetBlock> blocks,

@@ -33,11 +33,10 @@ std::string scratch_file_name(int job);
 std::vector<DataSetBlock> observation_blocks(std::span<const LoadResult> loaded);
 int64_t list_length(std::span<const DataSetBlock> blocks);
 
-// Allocates the observation list (stopping with a message when memory does not suffice),
-// reads every job's scratch file back (deleting it) and sorts each block by key.
+// Allocates the observation list (stopping with a message when memory does not suffice) and
+// reads every job's scratch file back (deleting it), each data set's block sorted by key.
 void read_back_observations(std::span<const LoadingJob> jobs, std::span<const DataSetBlock> blocks,
                             ObservationList& obs);
-void sort_blocks(std::span<const DataSetBlock> blocks, ObservationList& obs);
 
 // Counts the unique reflections and builds their table.
 void build_unique_table(std::span<const Symop> ops, const Cell& cell, std::span<const DataSetBlock> blocks,

@@ -65,10 +65,17 @@ std::string_view first_run(std::string_view s, std::string_view* rest = nullptr)
   return s.substr(b, e - b);
 }
 
+// Position of `word` in `text` with a blank on both sides, or npos.
+size_t find_blank_padded(std::string_view text, std::string_view word, bool blank_after) {
+  for (size_t at = text.find(word); at != std::string_view::npos; at = text.find(word, at + 1)) {
+    const size_t end = at + word.size();
+    if (at > 0 && text[at - 1] == ' ' && (!blank_after || (end < text.size() && text[end] == ' '))) return at;
+  }
+  return std::string_view::npos;
+}
+
 bool is_known_kind(std::string_view word) {
-  if (word.empty()) return false;
-  const std::string padded = " " + std::string(word) + " ";
-  return kFileKinds.find(padded) != std::string_view::npos;
+  return !word.empty() && find_blank_padded(kFileKinds, word, true) != std::string_view::npos;
 }
 
 [[noreturn]] void stop_unknown_kind() {
@@ -345,7 +352,7 @@ void check_scope(const Parser& p, Scope scope) {
 void process_card(Parser& p, Card& card) {
   const std::string_view text = card.text();
   for (const Keyword& kw : kKeywords) {
-    const size_t at = text.find(" " + std::string(kw.text));
+    const size_t at = find_blank_padded(text, kw.text, false);
     if (at == std::string_view::npos) continue;
     if (kw.alone && card.nkw != 1) {
       if (kw.handle == on_shells) stop(kIllegalShells);
@@ -354,7 +361,7 @@ void process_card(Parser& p, Card& card) {
     --card.nkw;
     if (kw.alone) card.nkw = 0;
     check_scope(p, kw.scope);
-    const std::string_view value = text.substr(at + 1 + kw.text.size());
+    const std::string_view value = text.substr(at + kw.text.size());
     kw.handle(p, value);
   }
   if (card.nkw != 0) stop(kIllegal);

@@ -13,6 +13,7 @@
 #include "driver/assembly.hpp"
 #include "driver/control_file.hpp"
 #include "driver/startup.hpp"
+#include "statistics/statistics.hpp"
 #include "symmetry/unique_table.hpp"
 
 namespace velmar {
@@ -36,6 +37,7 @@ struct Run {
   UniqueTable unique;
   std::vector<DataSetRanges> ranges;
   std::vector<float> shells;
+  RandomState random;  // half-set generator, one sequence per run
 
   ~Run() {
     if (rep.file) std::fclose(rep.file);
@@ -107,7 +109,6 @@ bool load_observations(Run& run) {
     return false;
   }
   read_back_observations(jobs, run.blocks, run.obs);
-  sort_blocks(run.blocks, run.obs);
   return true;
 }
 
@@ -134,6 +135,10 @@ void run_stages(Run& run) {
   read_control_file(run);
   if (!load_observations(run)) return;
   assemble_unique_reflections(run);
+  std::vector<float> wavelength;
+  for (const LoadResult& l : run.loaded) wavelength.push_back(l.wavelength);
+  rstat(run.rep, ScaledData{run.tables, run.unique, run.obs, wavelength, {}, kVersion, run.run_date}, run.shells,
+        run.random);
   print_timing(run);
 }
 

@@ -98,7 +98,7 @@ enum class LineOutcome { kDone, kSkipped, kWriteFailed, kIndexOverflow };
 bool write_intensity(SetLoad& s, const ReflKey& key, float intensity, float sigma, const DataLine& line,
                      float psi) {
   if (sigma <= 0.0f) return true;
-  s.last = ScratchRecord{key.h, key.k, key.l, key.isym, intensity, sigma * s.set.weight, line.x, line.y, line.z, psi};
+  s.last = ScratchRecord{key, intensity, sigma * s.set.weight, AuxRow{line.x, line.y, line.z, psi}};
   if (!s.scratch.write(s.last)) return false;
   ++s.result.nrec;
   if (intensity > 0.0f) s.intensity_sum += intensity;

@@ -1,22 +1,18 @@
-// Scratch files of the loading jobs: unformatted sequential records of 32 bytes
-// (each framed by 4-byte length markers), one per accepted observation, with an end
-// marker after each data set.
+// Scratch files of the loading jobs: one 32-byte record per accepted observation
+// (indices and isym as 16-bit integers, intensity, weighted sigma, x, y, z, psi),
+// with an end marker after each data set.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
-#include <span>
 #include <string>
+#include <vector>
 
 #include "common/observations.hpp"
 
 namespace velmar {
 
-struct ScratchRecord {
-  int16_t h, k, l, isym;
-  float intensity, sigma, x, y, z, psi;
-};
-static_assert(sizeof(ScratchRecord) == 32);
+using ScratchRecord = PackedObservation;
 
 class ScratchWriter {
  public:
@@ -27,20 +23,39 @@ class ScratchWriter {
 
   // Creates the file, replacing an old one.
   bool open(const std::string& name);
-  bool write(const ScratchRecord& r);
+  bool write(const ScratchRecord& r) {
+    buffer_[used_++] = r;
+    return used_ < buffer_.size() || flush();
+  }
   // The end marker of a data set: h = 32767, sigma -1, the four reals of the last record.
   bool write_end_marker(const ScratchRecord& last);
-  // Flushes and closes; false when anything failed to reach the file.
+  // Writes what is buffered and closes; false when anything failed to reach the file.
   bool close();
 
  private:
+  bool flush();
   std::FILE* f_ = nullptr;
   bool ok_ = true;
+  std::vector<ScratchRecord> buffer_;
+  size_t used_ = 0;
 };
 
-// Reads, for each data set block, nrec + 1 records into the list at block.start onwards
-// (key, intensity, sigma, x, y, z, psi). False on a read error or a premature end.
-// The file is deleted afterwards in every case.
-bool read_scratch(const std::string& name, std::span<const DataSetBlock> blocks, ObservationList& obs);
+class ScratchReader {
+ public:
+  ScratchReader() = default;
+  ScratchReader(const ScratchReader&) = delete;
+  ScratchReader& operator=(const ScratchReader&) = delete;
+  ~ScratchReader();
+
+  bool open(const std::string& name);
+  // Reads the next n records into out[0..n); false on a read error or a premature end.
+  bool read(ScratchRecord* out, size_t n);
+  // Closes and deletes the file.
+  void close_and_delete();
+
+ private:
+  std::FILE* f_ = nullptr;
+  std::string name_;
+};
 
 }  // namespace velmar

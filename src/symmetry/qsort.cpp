@@ -93,6 +93,14 @@ struct KeyRecords {
   }
 };
 
+// Whole 32-byte observations whose keys are in ordered form.
+struct PackedRecords {
+  PackedObservation* rec;
+
+  uint64_t key(int64_t i) const { return std::bit_cast<uint64_t>(rec[i].key); }
+  void swap(int64_t i, int64_t j) const { std::swap(rec[i], rec[j]); }
+};
+
 struct RealRecords {
   std::array<float, 4>* r4;
   std::array<int16_t, 3>* r3;  // null when nothing is carried
@@ -126,6 +134,13 @@ void qsorta(std::span<ReflKey> rec, std::span<float> a, std::span<float> b, std:
     quicksort(count, KeyRecords<-1>{rec.data(), a.data(), b.data(), x.data(), ncol}, overflow);
   }
   for (ReflKey& r : rec) decode_key(r);
+}
+
+void qsorta(std::span<PackedObservation> rec) {
+  if (rec.size() < 2) return;
+  for (PackedObservation& r : rec) encode_key(r.key);
+  quicksort(static_cast<int64_t>(rec.size()), PackedRecords{rec.data()}, " STACK OVERFLOW IN \"QSORTA\"");
+  for (PackedObservation& r : rec) decode_key(r.key);
 }
 
 void qsortb(int sign, std::span<std::array<float, 4>> r4, int field,

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 
+#include "common/observations.hpp"
 #include "common/reflection_key.hpp"
 
 namespace velmar {
@@ -16,6 +17,8 @@ namespace velmar {
 void qsorta(std::span<ReflKey> rec, std::span<float> a, std::span<float> b, std::span<float> x,
             int ncol);
 
+// The same sort (identical order of the records) on packed 32-byte observations.
+void qsorta(std::span<PackedObservation> rec);
 // Sorts r4 ascending by sign times word `field` (1..4) of each record (sign -1: descending),
 // carrying r3 along (r3 has r4.size() records, or is empty when nothing is carried).
 void qsortb(int sign, std::span<std::array<float, 4>> r4, int field,
