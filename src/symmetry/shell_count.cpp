@@ -137,7 +137,7 @@ struct ShellScan {
     int64_t skip_lo, skip_hi;
     inside_interval(qa, qb, hk - inner, skip_lo, skip_hi);
     for (int64_t l = lo; l <= hi; ++l) {
-      if (l == skip_lo && skip_lo <= skip_hi) l = skip_hi + 1;
+      if (l >= skip_lo && l <= skip_hi) l = skip_hi + 1;
       if (l > hi) break;
       visit(h, k, l);
     }
