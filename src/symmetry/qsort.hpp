@@ -19,6 +19,7 @@ void qsorta(std::span<ReflKey> rec, std::span<float> a, std::span<float> b, std:
 
 // The same sort (identical order of the records) on packed 32-byte observations.
 void qsorta(std::span<PackedObservation> rec);
+
 // Sorts r4 ascending by sign times word `field` (1..4) of each record (sign -1: descending),
 // carrying r3 along (r3 has r4.size() records, or is empty when nothing is carried).
 void qsortb(int sign, std::span<std::array<float, 4>> r4, int field,

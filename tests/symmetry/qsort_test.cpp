@@ -105,6 +105,19 @@ TEST(QsortaOrder, TwoRecordsSwapAndOneStays) {
   EXPECT_TRUE(none.rec.empty());
 }
 
+TEST(QsortaOrder, PackedObservationsTakeTheSameOrder) {
+  const std::vector<ReflKey> keys = random_keys(4000, 4, 21);  // many equal keys
+  KeyList list(keys, 4);
+  std::vector<PackedObservation> packed(keys.size());
+  for (size_t i = 0; i < keys.size(); ++i) packed[i] = {keys[i], static_cast<float>(i), 0.0f, {}};
+  list.sort();
+  qsorta(packed);
+  for (size_t p = 0; p < keys.size(); ++p) {
+    ASSERT_EQ(packed[p].key, list.rec[p]);
+    ASSERT_EQ(packed[p].intensity, list.a[p]) << "equal keys in another order at " << p;
+  }
+}
+
 TEST(QsortaOrder, MismatchedCompanionsStop) {
   std::vector<ReflKey> rec(3);
   std::vector<float> a(3), b(2), x(12);
