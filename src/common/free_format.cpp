@@ -9,7 +9,7 @@
 namespace velmar {
 namespace {
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // The next value of a list: its text, a null value, or the end of the list ("/" or end of
 // line). A repeat count r* is split off into `repeat`.

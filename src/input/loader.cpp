@@ -278,6 +278,8 @@ std::vector<LoadResult> readhkl1(const Report& rep, const ControlTables& t, int 
   print_summary_head(rep);
   for (size_t i = 0; i < results.size(); ++i) {
     print_summary_line(rep, static_cast<int>(i), t.sets[i], results[i]);
+    if (results[i].status < 0)
+      for (const LoadingJob& job : jobs) std::remove(job.scratch_name.c_str());
     report_status(rep, results[i].status);
   }
   return results;

@@ -1,0 +1,199 @@
+// Whole runs of the program: start-up, the completion of the control tables from the input
+// headers, and the stop messages that end a run.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "test_support.hpp"
+
+namespace velmar {
+namespace {
+
+using testing::contains;
+using testing::RunResult;
+using testing::TempDir;
+
+// A small merged KVD_ASCII file in P2_12_12_1 with the given header lines.
+std::string small_file(const std::string& extra_header = "",
+                       const std::string& cell = "50.0 60.0 70.0 90 90 90") {
+  return "!FORMAT=KVD_ASCII    MERGE=TRUE    FRIEDEL'S_LAW=TRUE\n"
+         "!SPACE_GROUP_NUMBER=19\n!UNIT_CELL_CONSTANTS= " + cell + "\n" + extra_header +
+         "!NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD=5\n!ITEM_H=1\n!ITEM_K=2\n!ITEM_L=3\n!ITEM_IOBS=4\n"
+         "!ITEM_SIGMA(IOBS)=5\n!END_OF_HEADER\n"
+         "  1 2 3 100.0 10.0\n  2 2 3 200.0 10.0\n  1 1 1 50.0 5.0\n  3 1 2 80.0 8.0\n!END_OF_DATA\n";
+}
+
+RunResult run(const TempDir& dir, const std::string& control) {
+  dir.write("VELMAR.INP", control);
+  return testing::run_velmar(dir);
+}
+
+// The last line of the report (the stop message of a failed run).
+std::string last_lines(const std::string& text, int n) {
+  size_t at = text.size();
+  if (at > 0 && text[at - 1] == '\n') --at;
+  for (int i = 0; i < n && at != std::string::npos && at > 0; ++i) at = text.rfind('\n', at - 1);
+  return at == std::string::npos ? text : text.substr(at + 1);
+}
+
+TEST(WholeRun, BannerAssumptionsOperatorsAndTiming) {
+  TempDir dir;
+  dir.write("a.hkl", small_file());
+  const RunResult r = run(dir, "OUTPUT_FILE=out.hkl\nINPUT_FILE=a.hkl\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(r.report.starts_with("\n***** VELMAR ***** (VERSION "));
+  EXPECT_TRUE(contains(r.report,
+                       "\nTHE DATA COLLECTION STATISTICS REPORTED BELOW ASSUMES:\n SPACE_GROUP_NUMBER=   19\n"
+                       " UNIT_CELL_CONSTANTS=    50.00    60.00    70.00  90.000  90.000  90.000\n\n"));
+  EXPECT_TRUE(contains(r.report, " *****  4 EQUIVALENT POSITIONS IN SPACE GROUP # 19 *****"));
+  EXPECT_FALSE(contains(r.terminal, "EQUIVALENT POSITIONS"));  // the operator list is for the report only
+  EXPECT_TRUE(contains(r.report, "ALL DATA SETS WILL BE SCALED TO a.hkl" + std::string(45, ' ') + "\n"));
+  EXPECT_TRUE(contains(r.report, "\n cpu time used by VELMAR "));
+  EXPECT_TRUE(contains(r.terminal, "\n elapsed wall-clock time "));
+  EXPECT_FALSE(dir.exists("VMROUT_01.tmp"));
+}
+
+TEST(WholeRun, MissingOrUnreadableControlFile) {
+  TempDir dir;
+  RunResult r = testing::run_velmar(dir);
+  EXPECT_NE(r.status, 0);
+  EXPECT_TRUE(contains(r.terminal, " !!! ERROR !!! CANNOT OPEN OR READ VELMAR.INP\n"));
+  EXPECT_TRUE(contains(r.report, " !!! ERROR !!! CANNOT OPEN OR READ VELMAR.INP\n"));
+  std::filesystem::create_directory(dir.file("VELMAR.INP"));
+  r = testing::run_velmar(dir);
+  EXPECT_NE(r.status, 0);
+  EXPECT_TRUE(contains(r.report, " !!! ERROR !!! CANNOT OPEN OR READ VELMAR.INP\n"));
+}
+
+TEST(WholeRun, CompletionErrors) {
+  struct Case {
+    std::string control, message;
+  };
+  const std::string pad45(45, ' ');
+  const std::vector<Case> cases = {
+      {"OUTPUT_FILE=o\n", " !!! ERROR !!! NOTHING TO SCALE TOGETHER"},
+      {"OUTPUT_FILE=o\nINPUT_FILE=nosuch.hkl\n", "\n !!! ERROR !!! CANNOT OPEN OR READ nosuch.hkl" + std::string(40, ' ')},
+      {"OUTPUT_FILE=o\nINPUT_FILE=a.hkl\nOUTPUT_FILE=p\n", "\n !!! ERROR !!! NO INPUT FILES FOR OUTPUT_FILE= p"},
+      {"OUTPUT_FILE=o\nINPUT_FILE=a.hkl\nREIDX=0 1 0 0 1 0 0 0 0 0 -1 0\n",
+       " !!! ERROR !!! ILLEGAL SPACE GROUP OR CELL CONSTANTS"},
+      {"SPACE_GROUP_NUMBER=19\nUNIT_CELL_CONSTANTS=50 60 70 90 90 90\nREIDX=1 0 0 0 1 0 0 0 0 0 0 0\n"
+       "OUTPUT_FILE=o\nINPUT_FILE=a.hkl\n",
+       " !!! ERROR !!! REINDEXING TRANSFORMATION IS SINGULAR"},
+      {"SPACE_GROUP_NUMBER=75\nUNIT_CELL_CONSTANTS=50 52 70 90 90 90\nOUTPUT_FILE=o\nINPUT_FILE=a.hkl\n",
+       " !!! ERROR !!! ILLEGAL SPACE GROUP OR CELL CONSTANTS"},
+      {"RESOLUTION_SHELLS=10 5\nOUTPUT_FILE=o\nINPUT_FILE=a.hkl\nINCLUDE_RESOLUTION_RANGE=4 3\n",
+       "\n !!! ERROR !!! INPUT FILEa.hkl" + pad45 + "\n SPECIFIED RESOLUTION RANGE      4.00     3.00"
+       " OUTSIDE RESOLUTION SHELLS\n !!! ERROR !!!"},
+      {"OUTPUT_FILE=a.hkl\nINPUT_FILE=a.hkl\n", " !!! ERROR !!! OUTPUT FILE HAS SAME NAME AS INPUT FILE"},
+      {"SPACE_GROUP_NUMBER=19\nUNIT_CELL_CONSTANTS=50 60 70 90 90 90\nOUTPUT_FILE=o\nINPUT_FILE=a.hkl NORMAL\n"
+       "CRYSTAL_NAME=x\n",
+       "\n !!! ERROR !!! TYPE OF INPUT DATA SETa.hkl" + pad45 + " MUST BE  KVD_ASCII  FOR 0-DOSE CORRECTION OF THE DATA"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    dir.write("a.hkl", small_file());
+    const RunResult r = run(dir, c.control);
+    EXPECT_NE(r.status, 0) << c.control;
+    EXPECT_TRUE(r.report.ends_with(c.message + "\n")) << c.control << "\n---\n" << last_lines(r.report, 4);
+    EXPECT_TRUE(r.terminal.ends_with(c.message + "\n")) << c.control;
+    EXPECT_FALSE(contains(r.report, "cpu time used")) << c.control;
+  }
+}
+
+TEST(WholeRun, ReindexingBlockAndWarnings) {
+  TempDir dir;
+  dir.write("a.hkl", small_file());
+  const RunResult r = run(dir,
+                          "SPACE_GROUP_NUMBER=19\nUNIT_CELL_CONSTANTS=50 60 70 90 90 90\n"
+                          "REIDX=-1 0 0 1 0 -1 0 0 0 0 -1 0\nOUTPUT_FILE=o\nINPUT_FILE=a.hkl\n");
+  EXPECT_EQ(r.status, 0) << r.report;
+  const std::string block =
+      "REFLECTIONS WILL BE REINDEXED SUCH THAT\n"
+      " NEW-H = -1*H +  0*K +  0*L +  1\n"
+      " NEW-K =  0*H + -1*K +  0*L +  0\n"
+      " NEW-L =  0*H +  0*K + -1*L +  0\n"
+      " !!! WARNING !!! THE SPECIFIED REINDEXING TRANSFORMATION INVOLVES AN\n"
+      "INDEX OFFSET WITH RESPECT TO THE ORIGINAL INDICES.\n"
+      " !!! WARNING !!! THE SPECIFIED REINDEXING TRANSFORMATION INVOLVES A\n"
+      "CHANGE OF HAND WITH RESPECT TO THE ORIGINAL INDICES.\n";
+  EXPECT_TRUE(contains(r.report, block)) << r.report;
+  EXPECT_TRUE(contains(r.terminal, block));
+}
+
+TEST(WholeRun, HeaderSuppliesSymmetryResolutionAndModes) {
+  TempDir dir;
+  dir.write("a.hkl", small_file("!INCLUDE_RESOLUTION_RANGE= 30.0 2.5\n"));
+  // The header's cell replaces the one of UNIT_CELL_CONSTANTS= when no space group is given.
+  const RunResult r = run(dir, "UNIT_CELL_CONSTANTS=10 10 10 90 90 90\nOUTPUT_FILE=o\nINPUT_FILE=a.hkl\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(contains(r.report, " UNIT_CELL_CONSTANTS=    50.00    60.00    70.00"));
+}
+
+TEST(WholeRun, ReferenceDataSetIsAppended) {
+  TempDir dir;
+  dir.write("a.hkl", small_file());
+  dir.write("r.hkl", small_file());
+  const RunResult r = run(dir, "REFERENCE_DATA_SET=r.hkl\nOUTPUT_FILE=o\nINPUT_FILE=a.hkl\n");
+  EXPECT_EQ(r.status, 0) << r.report;
+  EXPECT_TRUE(contains(r.report, "ALL DATA SETS WILL BE SCALED TO r.hkl "));
+  EXPECT_TRUE(contains(r.report, "   2  "));  // the reference set is loaded as data set 2
+}
+
+TEST(WholeRun, GarbageControlFilesEndWithAMessage) {
+  std::string binary;
+  for (int i = 0; i < 2000; ++i) binary += static_cast<char>((i * 131 + 7) % 256);
+  const std::vector<std::string> inputs = {
+      "",
+      binary,
+      "OUTPUT_FILE=o\nINPUT_FILE=a.hkl\n" + std::string(100, 'x') + "=" + std::string(5000, 'y') + "\n",
+      "OUTPUT_FILE=o\nINPUT_FILE=a.hkl\nWEIGHT=" + std::string(200, '9') + "\n",
+      "SPACE_GROUP_NUMBER=99999999999999999999\n",
+      "OUTPUT_FILE=o\nINPUT_FILE=a.hkl\nSTARTING_DOSE=1e39\n",
+  };
+  for (const std::string& control : inputs) {
+    TempDir dir;
+    dir.write("a.hkl", small_file());
+    const RunResult r = run(dir, control);
+    EXPECT_NE(r.status, 0);
+    EXPECT_TRUE(contains(r.report, " !!! ERROR !!! ")) << r.report;
+  }
+}
+
+TEST(WholeRun, GarbageInputFilesEndWithAMessage) {
+  std::string binary;
+  for (int i = 0; i < 5000; ++i) binary += static_cast<char>((i * 7919 + 3) % 256);
+  const std::string good = small_file();
+  const std::vector<std::string> inputs = {
+      "",
+      binary,
+      good.substr(0, good.size() / 2),                                      // header only, no end
+      good.substr(0, good.find("!END_OF_DATA")) + "  1 2 3 4.0\n",        // wrong value count
+      good.substr(0, good.find("!END_OF_DATA")) + "  1 2 3 1e99 1.0\n",   // number out of range
+      good.substr(0, good.find("!END_OF_DATA")) + std::string(400, '7') + "\n",
+  };
+  for (const std::string& content : inputs) {
+    TempDir dir;
+    dir.write("a.hkl", content);
+    const RunResult r = run(dir, "OUTPUT_FILE=o\nINPUT_FILE=a.hkl\n");
+    EXPECT_NE(r.status, 0);
+    EXPECT_TRUE(contains(r.report, " !!! ERROR !!! CANNOT OPEN OR READ")) << r.report;
+  }
+}
+
+TEST(WholeRun, RealFilesEchoAssumptionsAndOperators) {
+  const std::string lyso = testing::real_data("lysozyme_wedge.hkl");
+  const std::string p1 = testing::real_data("p1_wedge.hkl");
+  if (lyso.empty() || p1.empty()) GTEST_SKIP() << "measured data not available";
+  TempDir dir;
+  const std::string control = "OUTPUT_FILE=lyso.hkl\nINPUT_FILE=" + lyso + "\n";
+  const RunResult r = run(dir, control);
+  EXPECT_EQ(r.status, 0) << r.report;
+  EXPECT_TRUE(contains(r.report, " OUTPUT_FILE=lyso.hkl\n INPUT_FILE=" + lyso + "\n"));
+  EXPECT_TRUE(contains(r.report, " SPACE_GROUP_NUMBER=   89\n UNIT_CELL_CONSTANTS=    77.25    77.25    38.23  90.000  90.000  90.000"));
+  EXPECT_TRUE(contains(r.report, " *****  8 EQUIVALENT POSITIONS IN SPACE GROUP # 89 *****"));
+  EXPECT_TRUE(contains(r.report, "    8    0  1  0  0    1  0  0  0    0  0 -1  0\n"));
+  EXPECT_TRUE(contains(r.report, " elapsed wall-clock time "));
+}
+
+}  // namespace
+}  // namespace velmar

@@ -1,0 +1,106 @@
+// Shared test helpers: temporary working directories, whole runs of the program, the
+// synthetic-data generator and the measured data files beside the project.
+#pragma once
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <string_view>
+
+namespace velmar::testing {
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "velmar_test_XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+  std::string write(const std::string& name, std::string_view bytes) const {
+    const std::string f = file(name);
+    std::ofstream(f, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return f;
+  }
+  std::string read(const std::string& name) const {
+    std::ifstream in(file(name), std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  bool exists(const std::string& name) const { return std::filesystem::exists(file(name)); }
+
+ private:
+  std::string path_;
+};
+
+// Output of a shell command run in `dir` and its exit status.
+struct CommandResult {
+  int status = -1;
+  std::string output;
+};
+
+inline CommandResult run_in(const TempDir& dir, const std::string& command) {
+  CommandResult r;
+  const std::string cmd = "cd '" + dir.path() + "' && " + command;
+  std::FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return r;
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
+  const int w = pclose(p);
+  r.status = WIFEXITED(w) ? WEXITSTATUS(w) : -1;
+  return r;
+}
+
+// A whole run of the program in `dir`: exit status, terminal output and the report file.
+struct RunResult {
+  int status = -1;
+  std::string terminal;
+  std::string report;
+};
+
+inline RunResult run_velmar(const TempDir& dir) {
+  const CommandResult c = run_in(dir, std::string("'") + VELMAR_BINARY + "' 2>&1");
+  return {c.status, c.output, dir.read("VELMAR.LP")};
+}
+
+#ifdef VELMAR_SYNTH_BINARY
+// Writes a synthetic reflection file `name` in `dir` with the generator's options.
+inline bool synthesize(const TempDir& dir, const std::string& name, const std::string& options) {
+  return run_in(dir, std::string("'") + VELMAR_SYNTH_BINARY + "' -o " + name + " " + options + " 2>/dev/null")
+             .status == 0;
+}
+#endif
+
+// Path of a measured data file beside the project, or empty when the data are absent.
+inline std::string real_data(const std::string& name) {
+  const std::string p = std::string(VELMAR_SOURCE_DIR) + "/../shared/data/real/" + name;
+  return std::filesystem::exists(p) ? std::filesystem::canonical(p).string() : std::string();
+}
+
+inline bool contains(const std::string& text, std::string_view part) {
+  return text.find(part) != std::string::npos;
+}
+
+inline int count_of(const std::string& text, std::string_view part) {
+  int n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
+  return n;
+}
+
+}  // namespace velmar::testing
