@@ -4,7 +4,7 @@
 //   velmar_synth -o FILE [--sg N] [--cell a b c alpha beta gamma] [--dmin D] [--dmax D]
 //                [--multiplicity M | --obs N] [--seed S] [--friedel TRUE|FALSE]
 //                [--anomalous FRACTION] [--images N] [--wavelength W] [--wilson-b B]
-//                [--scale K] [--decay PER_IMAGE] [--merged] [--variance a0 b0]
+//                [--scale K] [--decay PER_IMAGE] [--merged] [--variance a0 b0] [--short]
 //
 // Every unique reflection inside the resolution range gets a true intensity drawn from the
 // Wilson distribution (acentric exponential, centric chi-square with one degree of freedom)
@@ -45,6 +45,7 @@ struct Options {
   float scale = 1.0f;
   float decay = 0.0f;
   bool merged = false;
+  bool short_records = false;  // 8 items per record: no RLP, PEAK, CORR, PSI
   float a0 = 1.0f, b0 = 1.0e-4f;
 };
 
@@ -100,6 +101,7 @@ Options parse(int argc, char** argv) {
     else if (a == "--scale") o.scale = static_cast<float>(std::atof(value(i)));
     else if (a == "--decay") o.decay = static_cast<float>(std::atof(value(i)));
     else if (a == "--merged") o.merged = true;
+    else if (a == "--short") o.short_records = true;
     else if (a == "--variance") {
       o.a0 = static_cast<float>(std::atof(value(i)));
       o.b0 = static_cast<float>(std::atof(value(i)));
@@ -158,6 +160,9 @@ void write_header(std::FILE* f, const Options& o) {
   if (o.merged) {
     s += "\n!NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD=5\n!ITEM_H=1\n!ITEM_K=2\n!ITEM_L=3\n!ITEM_IOBS=4\n"
          "!ITEM_SIGMA(IOBS)=5\n";
+  } else if (o.short_records) {
+    s += "\n!NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD=8\n!ITEM_H=1\n!ITEM_K=2\n!ITEM_L=3\n!ITEM_IOBS=4\n"
+         "!ITEM_SIGMA(IOBS)=5\n!ITEM_XD=6\n!ITEM_YD=7\n!ITEM_ZD=8\n";
   } else {
     s += "\n!NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD=12\n!ITEM_H=1\n!ITEM_K=2\n!ITEM_L=3\n!ITEM_IOBS=4\n"
          "!ITEM_SIGMA(IOBS)=5\n!ITEM_XD=6\n!ITEM_YD=7\n!ITEM_ZD=8\n!ITEM_RLP=9\n!ITEM_PEAK=10\n"
@@ -189,8 +194,11 @@ void write_observation(std::FILE* f, const Options& o, const SymopList& ops, con
   put_f(line, 20.0f + 2000.0f * static_cast<float>(rnd.uniform()), 8, 1);
   put_f(line, 20.0f + 2000.0f * static_cast<float>(rnd.uniform()), 8, 1);
   put_f(line, z, 9, 1);
-  line += "   1.00000 100   0 ";
-  put_f(line, -180.0f + 360.0f * static_cast<float>(rnd.uniform()), 7, 2);
+  const float psi = -180.0f + 360.0f * static_cast<float>(rnd.uniform());
+  if (!o.short_records) {
+    line += "   1.00000 100   0 ";
+    put_f(line, psi, 7, 2);
+  }
   line += '\n';
   std::fwrite(line.data(), 1, line.size(), f);
 }

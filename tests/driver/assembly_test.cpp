@@ -1,0 +1,205 @@
+// Assembly of the loaded observations: loading jobs, scratch read-back, sorting, the
+// unique-reflection table, per-data-set ranges and default shells; start-up texts.
+#include "driver/assembly.hpp"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+#include "common/error.hpp"
+#include "driver/control_file.hpp"
+#include "input/scratch.hpp"
+#include "symmetry/asym.hpp"
+#include "test_support.hpp"
+
+namespace velmar {
+namespace {
+
+using testing::TempDir;
+
+// Runs the body with the working directory switched to `dir`.
+class InDirectory {
+ public:
+  explicit InDirectory(const TempDir& dir) : old_(std::filesystem::current_path()) {
+    std::filesystem::current_path(dir.path());
+  }
+  ~InDirectory() { std::filesystem::current_path(old_); }
+
+ private:
+  std::filesystem::path old_;
+};
+
+TEST(Assembly, OneLoadingJobWhateverTheProcessorCount) {
+  for (int processors : {1, 8, 32}) {
+    UnitTable units;
+    const std::vector<LoadingJob> jobs = make_loading_jobs(processors, 5, units);
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0].first_set, 0);
+    EXPECT_EQ(jobs[0].last_set, 4);
+    EXPECT_EQ(jobs[0].scratch_name, "VMROUT_01.tmp");
+    EXPECT_EQ(jobs[0].input_unit, 1);
+    EXPECT_EQ(jobs[0].scratch_unit, 2);
+  }
+  EXPECT_EQ(scratch_file_name(12), "VMROUT_12.tmp");
+}
+
+TEST(Assembly, UnitNumbersRunOut) {
+  UnitTable units;
+  for (int u = 1; u <= 200; ++u) units.open(u);
+  units.close(7);
+  EXPECT_EQ(units.find_free(1), std::vector<int>{7});
+  EXPECT_TRUE(units.find_free(2).empty());
+  try {
+    make_loading_jobs(1, 1, units);
+    FAIL() << "no stop";
+  } catch (const VelmarError& e) {
+    EXPECT_STREQ(e.what(), " !!! ERROR !!! CANNOT ALLOCATE DEVICE UNIT NUMBERS");
+  }
+}
+
+TEST(Assembly, DefaultShells) {
+  EXPECT_EQ(default_shells(1234, 0.25f).size(), 12u);
+  EXPECT_EQ(default_shells(40, 0.25f).size(), 1u);
+  EXPECT_EQ(default_shells(5000, 0.25f).size(), 20u);
+  const std::vector<float> s = default_shells(400, 0.25f);  // 4 shells up to 2 A
+  ASSERT_EQ(s.size(), 4u);
+  EXPECT_FLOAT_EQ(s[0], 1.0f / std::sqrt(0.0625f));
+  EXPECT_FLOAT_EQ(s[3], 2.0f);
+  EXPECT_FLOAT_EQ(default_shells(10, 0.0f)[0], 1000.0f);  // at least 1.0E-6 in (1/d)^2
+}
+
+TEST(Assembly, BlocksAndListLength) {
+  std::vector<LoadResult> loaded(3);
+  loaded[0].nrec = 4;
+  loaded[1].nrec = 0;
+  loaded[2].nrec = 2;
+  const std::vector<DataSetBlock> b = observation_blocks(loaded);
+  EXPECT_EQ(b[0].start, 0);
+  EXPECT_EQ(b[1].start, 5);
+  EXPECT_EQ(b[2].start, 6);
+  EXPECT_EQ(list_length(b), 9);
+}
+
+// Writes observations of two data sets to a scratch file the way the loader does.
+void write_scratch(const std::string& name, const std::vector<std::vector<ScratchRecord>>& sets) {
+  ScratchWriter w;
+  ASSERT_TRUE(w.open(name));
+  for (const auto& set : sets) {
+    for (const ScratchRecord& r : set) ASSERT_TRUE(w.write(r));
+    ASSERT_TRUE(w.write_end_marker(set.empty() ? ScratchRecord{} : set.back()));
+  }
+  ASSERT_TRUE(w.close());
+}
+
+ScratchRecord record(int h, int k, int l, int isym, float i) {
+  return {ReflKey{int16_t(h), int16_t(k), int16_t(l), int16_t(isym)}, i, 1.0f, AuxRow{float(h), 2, 3, 4}};
+}
+
+TEST(Assembly, ReadBackSortsEachBlockAndLosesNothing) {
+  TempDir dir;
+  InDirectory in(dir);
+  const std::vector<std::vector<ScratchRecord>> sets = {
+      {record(3, 1, 0, 1, 30), record(1, 0, 0, -2, 10), record(3, 1, 0, -1, 31), record(2, 0, 0, 1, 20)},
+      {record(2, 0, 0, 2, 21), record(5, 0, 0, 1, 50)}};
+  write_scratch("VMROUT_01.tmp", sets);
+  std::vector<LoadResult> loaded(2);
+  loaded[0].nrec = 4;
+  loaded[1].nrec = 2;
+  const std::vector<DataSetBlock> blocks = observation_blocks(loaded);
+  UnitTable units;
+  const std::vector<LoadingJob> jobs = make_loading_jobs(1, 2, units);
+  ObservationList obs;
+  read_back_observations(jobs, blocks, obs);
+  EXPECT_FALSE(dir.exists("VMROUT_01.tmp"));
+  ASSERT_EQ(obs.size(), 8u);
+  const std::vector<float> order = {10, 20, 31, 30, 0, 21, 50, 0};
+  for (size_t i = 0; i < order.size(); ++i) EXPECT_EQ(obs.intensity[i], order[i]) << i;
+  EXPECT_TRUE(obs.key[4].is_end_marker());
+  EXPECT_TRUE(obs.key[7].is_end_marker());
+  EXPECT_EQ(obs.aux[3][0], 3.0f);  // companions travel with their records
+  EXPECT_EQ(obs.corr[0], 1.0f);
+
+  const SymopList p1{Symop{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0}};
+  UniqueTable table;
+  build_unique_table(p1, Cell{10, 10, 10, 90, 90, 90}, blocks, obs, table);
+  ASSERT_EQ(table.size(), 4u);  // (1,0,0), (2,0,0), (3,1,0), (5,0,0)
+  int64_t total = 0;
+  for (size_t u = 0; u < table.size(); ++u)
+    for (int j = 0; j < 2; ++j) total += table.count(u, j);
+  EXPECT_EQ(total, 6);
+  EXPECT_EQ(table.count(1, 0), 1);
+  EXPECT_EQ(table.count(1, 1), 1);
+  EXPECT_EQ(table.first(1, 1), 5);
+  EXPECT_EQ(table.max_observations, 2);
+
+  const std::vector<DataSetRanges> ranges = data_set_ranges(table, obs);
+  EXPECT_FLOAT_EQ(ranges[0].ss_min, 0.01f);
+  EXPECT_FLOAT_EQ(ranges[0].ss_max, 0.1f);
+  EXPECT_FLOAT_EQ(ranges[1].x_max, 5.0f);
+  EXPECT_FLOAT_EQ(ranges[0].max_i_over_sigma, 31.0f);
+  EXPECT_FLOAT_EQ(ranges[0].b_min, -0.9f / (31.0f * 31.0f));
+}
+
+TEST(Assembly, TruncatedScratchFileStops) {
+  TempDir dir;
+  InDirectory in(dir);
+  write_scratch("VMROUT_01.tmp", {{record(1, 0, 0, 1, 1), record(2, 0, 0, 1, 2)}});
+  std::vector<LoadResult> loaded(1);
+  loaded[0].nrec = 3;  // one more than the file holds
+  UnitTable units;
+  try {
+    ObservationList obs;
+    read_back_observations(make_loading_jobs(1, 1, units), observation_blocks(loaded), obs);
+    FAIL() << "no stop";
+  } catch (const VelmarError& e) {
+    EXPECT_EQ(std::string(e.what()), " !!! ERROR !!! CANNOT OPEN OR READ FILE  VMROUT_01.tmp" + std::string(37, ' '));
+  }
+  EXPECT_FALSE(dir.exists("VMROUT_01.tmp"));
+}
+
+TEST(Assembly, NoObservationLostBetweenInputAndUniqueTable) {
+  TempDir dir;
+  ASSERT_TRUE(testing::synthesize(dir, "s.hkl", "--sg 96 --obs 20000 --dmin 2.5 --seed 11"));
+  ASSERT_TRUE(testing::synthesize(dir, "t.hkl", "--sg 96 --obs 7000 --dmin 3.0 --seed 12 --friedel FALSE"));
+  InDirectory in(dir);
+  Report quiet{nullptr, nullptr};
+  ControlTables t;
+  const std::string control = "OUTPUT_FILE=o\nINPUT_FILE=s.hkl\nINPUT_FILE=t.hkl\n";
+  t.capacity = prescan_capacity(control);
+  pvelmar(control, quiet, 1, kMaxShells, t);
+  UnitTable units;
+  std::vector<LoadingJob> jobs = make_loading_jobs(t.run.processors, 2, units);
+  const std::vector<LoadResult> loaded = readhkl1(quiet, t, 1, jobs);
+  const std::vector<DataSetBlock> blocks = observation_blocks(loaded);
+  ObservationList obs;
+  read_back_observations(jobs, blocks, obs);
+  UniqueTable table;
+  build_unique_table(t.ops, t.run.cell, blocks, obs, table);
+  EXPECT_EQ(loaded[0].nrec + loaded[1].nrec, 20000 + 7000 - 0) << "synthetic sigmas are all positive";
+  for (int j = 0; j < 2; ++j) {
+    int64_t sum = 0;
+    for (size_t u = 0; u < table.size(); ++u) {
+      sum += table.count(u, j);
+      for (int32_t i = table.first(u, j); i < table.first(u, j) + table.count(u, j); ++i)
+        ASSERT_TRUE(obs.key[size_t(i)].same_hkl(ReflKey{table.uniq[u].h, table.uniq[u].k, table.uniq[u].l, 0}));
+    }
+    EXPECT_EQ(sum, loaded[size_t(j)].nrec) << "data set " << j + 1;
+  }
+}
+
+TEST(Startup, DatesBannerAndElapsedTime) {
+  EXPECT_EQ(run_date_text({5, 12, 2026}), " 5-Dec-2026");
+  EXPECT_EQ(run_date_text({28, 2, 2027}), "28-Feb-2027");
+  EXPECT_EQ(build_date_text().size(), 8u);
+  EXPECT_TRUE(banner_line(" 5-Dec-2026").starts_with("***** VELMAR ***** (VERSION "));
+  EXPECT_TRUE(banner_line(" 5-Dec-2026").ends_with(")   5-Dec-2026"));
+  EXPECT_DOUBLE_EQ(elapsed_wall_seconds({23, 59, 50, 0}, {0, 0, 20, 0}), 30.0);
+  EXPECT_DOUBLE_EQ(elapsed_wall_seconds({10, 0, 0, 250}, {10, 0, 1, 0}), 0.75);
+}
+
+}  // namespace
+}  // namespace velmar
