@@ -1,7 +1,7 @@
 #include "statistics/output_file.hpp"
 
 #include <cmath>
-#include <cstdlib>
+#include <cstdio>
 
 #include "common/error.hpp"
 #include "common/fortran_format.hpp"

@@ -76,10 +76,11 @@ void add_class_to_sets(GroupStatistics& st, const GroupSetup& g, size_t row, con
   }
 }
 
-// Amplitude and its sigma from a half-set intensity pair.
-void amplitude(const HalfSets& h, float& f, float& sigma_f) {
-  const float i = std::max(0.0f, 0.5f * (h.i1 + h.i2));
-  const float sigma_i = 0.5f * std::sqrt(h.sigma1 * h.sigma1 + h.sigma2 * h.sigma2);
+// Amplitude and its sigma from a half-set intensity pair (double precision: for a strong
+// intensity with a small sigma, sqrt(I + sigma) - sqrt(I) vanishes in single precision).
+void amplitude(const HalfSets& h, double& f, double& sigma_f) {
+  const double i = std::max(0.0, 0.5 * (static_cast<double>(h.i1) + h.i2));
+  const double sigma_i = 0.5 * std::sqrt(static_cast<double>(h.sigma1) * h.sigma1 + static_cast<double>(h.sigma2) * h.sigma2);
   f = std::sqrt(i);
   sigma_f = std::sqrt(i + sigma_i) - f;
 }
@@ -92,10 +93,10 @@ void anosig(ShellSums& s, Workspace& ws, const RejectResult& last, RandomState& 
   if (p.m < 2 || q.m < 2) return;
   const float w = 1.0f / (p.sigma1 * p.sigma1 + p.sigma2 * p.sigma2 + q.sigma1 * q.sigma1 + q.sigma2 * q.sigma2 +
                           0.0025f * (p.i1 * p.i1 + p.i2 * p.i2 + q.i1 * q.i1 + q.i2 * q.i2));
-  float fp = 0.0f, sfp = 0.0f, fm = 0.0f, sfm = 0.0f;
+  double fp = 0.0, sfp = 0.0, fm = 0.0, sfm = 0.0;
   amplitude(p, fp, sfp);
   amplitude(q, fm, sfm);
-  const float term = std::fabs(fp - fm) / std::sqrt(sfp * sfp + sfm * sfm);
+  const double term = std::fabs(fp - fm) / std::sqrt(sfp * sfp + sfm * sfm);
   if (!above_noise_floor(last)) return;
   s.anomalous.add(p.i1 - q.i1, p.i2 - q.i2, w);
   s.anomalous.add(p.i1 - q.i2, p.i2 - q.i1, w);
