@@ -188,7 +188,7 @@ TEST(ControlCards, FileNames) {
   EXPECT_EQ(cards("OUTPUT_FILE=\n").error, " !!! ERROR !!! FILE NAME MISSING FOR \"OUTPUT_FILE=\"");
   EXPECT_EQ(cards("OUTPUT_FILE=o\nINPUT_FILE= *\n").error, " !!! ERROR !!! FILE NAME MISSING FOR \"INPUT_FILE=\"");
   EXPECT_EQ(cards("OUTPUT_FILE=o\nOUTPUT_FILE=o\n").error, " !!! ERROR !!! DUPLICATE NAME FOR \"OUTPUT_FILE=\"");
-  EXPECT_EQ(cards("OUTPUT_FILE=o\nINPUT_FILE=a XDS\n").error,
+  EXPECT_EQ(cards("OUTPUT_FILE=o\nINPUT_FILE=a BINARY\n").error,
             "\n !!! ERROR !!! POSSIBLE FORMAT KEYWORDS ARE:\n KVD_ASCII DIRECT UNIQUE OLDHKL NORMAL ANOMAL ");
 }
 
