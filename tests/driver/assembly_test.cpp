@@ -72,18 +72,6 @@ TEST(Assembly, DefaultShells) {
   EXPECT_FLOAT_EQ(default_shells(10, 0.0f)[0], 1000.0f);  // at least 1.0E-6 in (1/d)^2
 }
 
-TEST(Assembly, BlocksAndListLength) {
-  std::vector<LoadResult> loaded(3);
-  loaded[0].nrec = 4;
-  loaded[1].nrec = 0;
-  loaded[2].nrec = 2;
-  const std::vector<DataSetBlock> b = observation_blocks(loaded);
-  EXPECT_EQ(b[0].start, 0);
-  EXPECT_EQ(b[1].start, 5);
-  EXPECT_EQ(b[2].start, 6);
-  EXPECT_EQ(list_length(b), 9);
-}
-
 // Writes observations of two data sets to a scratch file the way the loader does.
 void write_scratch(const std::string& name, const std::vector<std::vector<ScratchRecord>>& sets) {
   ScratchWriter w;

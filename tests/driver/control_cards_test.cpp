@@ -214,14 +214,5 @@ TEST(ControlCards, PrescanSizesTheTables) {
   EXPECT_EQ(cards("OUTPUT_FILE=o\nINPUT_FILE=a\nINPUT_FILE=b\n").tables.sets.size(), 2u);
 }
 
-TEST(ControlCards, GarbageNeverCrashes) {
-  std::string garbage;
-  for (int i = 0; i < 4000; ++i) garbage += static_cast<char>((i * 7919) % 256);
-  CardsResult r = cards(garbage);
-  EXPECT_TRUE(r.error.empty() || r.error.find("!!! ERROR !!!") != std::string::npos);
-  r = cards(kHead + "WEIGHT=" + std::string(300, '9') + "\n");
-  EXPECT_EQ(r.error, " !!! ERROR !!! INCORRECT WEIGHTING FACTOR");
-}
-
 }  // namespace
 }  // namespace velmar
