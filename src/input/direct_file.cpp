@@ -37,21 +37,7 @@ float real_field(const unsigned char* rec, int n, bool swap) {
 
 // Makes at least one whole record available unless the file ends or fails first.
 void fill(DirectSource& s) {
-  if (s.end - s.pos >= kDirectRecordBytes || s.eof || s.failed) return;
-  std::memmove(s.buffer.data(), s.buffer.data() + s.pos, s.end - s.pos);
-  s.end -= s.pos;
-  s.pos = 0;
-  while (s.end < kDirectRecordBytes && !s.eof && !s.failed) {
-    const size_t room = s.buffer.size() - s.end;
-    const size_t n = std::fread(s.buffer.data() + s.end, 1, room, s.file.get());
-    s.end += n;
-    if (n < room) {
-      if (std::ferror(s.file.get()))
-        s.failed = true;
-      else
-        s.eof = true;
-    }
-  }
+  while (s.end - s.pos < kDirectRecordBytes && !s.eof && !s.failed) refill(s);
 }
 
 bool decode_record(const unsigned char* rec, bool swap, DataLine& out) {
@@ -78,17 +64,12 @@ bool decode_record(const unsigned char* rec, bool swap, DataLine& out) {
 
 bool open_direct(DirectSource& src, const std::string& file_name, size_t buffer_bytes) {
   close_direct(src);
-  src.file = open_input_file(file_name);
-  if (!src.file) return false;
   const size_t records = std::max<size_t>(buffer_bytes / kDirectRecordBytes, 1);
-  src.buffer.resize(records * kDirectRecordBytes);
-  return true;
+  return open_buffer(src, file_name, records * kDirectRecordBytes);
 }
 
 void close_direct(DirectSource& src) {
-  src.file.reset();
-  src.pos = src.end = 0;
-  src.eof = src.failed = false;
+  close_buffer(src);
   src.records = 0;
   src.swap_bytes = false;
 }
@@ -101,7 +82,7 @@ ReadResult read_direct_record(DirectSource& src, DataLine& out) {
     const bool clean_end = left == 0 && src.eof && src.records > 0;
     return clean_end ? ReadResult::kEnd : ReadResult::kUnreadable;
   }
-  const unsigned char* rec = src.buffer.data() + src.pos;
+  const auto* rec = reinterpret_cast<const unsigned char*>(src.buffer.data() + src.pos);
   if (src.records == 0) {
     const int s7 = short_field(rec, 7, false);
     src.swap_bytes = s7 < -kMaxByteOrderProbe || s7 > kMaxByteOrderProbe;

@@ -17,11 +17,7 @@ namespace velmar {
 
 inline constexpr size_t kDirectRecordBytes = 68;
 
-struct DirectSource {
-  FileHandle file;
-  std::vector<unsigned char> buffer;
-  size_t pos = 0, end = 0;
-  bool eof = false, failed = false;
+struct DirectSource : ReadBuffer {
   long records = 0;        // records handed out so far
   bool swap_bytes = false; // decided by the first record
 };

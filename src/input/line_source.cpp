@@ -14,24 +14,6 @@ std::string_view cut_record(const char* begin, size_t n) {
   return {begin, std::min(n, kRecordLength)};
 }
 
-// Moves the unread part to the front and reads as much as fits behind it.
-void refill(LineSource& s) {
-  if (s.pos > 0) {
-    std::memmove(s.buffer.data(), s.buffer.data() + s.pos, s.end - s.pos);
-    s.end -= s.pos;
-    s.pos = 0;
-  }
-  const size_t room = s.buffer.size() - s.end;
-  const size_t n = std::fread(s.buffer.data() + s.end, 1, room, s.file.get());
-  s.end += n;
-  if (n < room) {
-    if (std::ferror(s.file.get()))
-      s.failed = true;
-    else
-      s.eof = true;
-  }
-}
-
 // The buffer is full and holds no line end: keep the head of the line, drop the rest.
 LineStatus take_overlong_line(LineSource& s, std::string_view& line) {
   std::memcpy(s.long_line.data(), s.buffer.data(), kRecordLength);
@@ -60,19 +42,42 @@ FileHandle open_input_file(const std::string& file_name) {
   return FileHandle(std::fopen(file_name.c_str(), "rb"));
 }
 
-bool open_lines(LineSource& src, const std::string& file_name, size_t buffer_size) {
-  close_lines(src);
-  src.file = open_input_file(file_name);
-  if (!src.file) return false;
-  src.buffer.resize(std::max<size_t>(buffer_size, 4096));
+bool open_buffer(ReadBuffer& b, const std::string& file_name, size_t bytes) {
+  close_buffer(b);
+  b.file = open_input_file(file_name);
+  if (!b.file) return false;
+  b.buffer.resize(bytes);
   return true;
 }
 
-void close_lines(LineSource& src) {
-  src.file.reset();
-  src.pos = src.end = 0;
-  src.eof = src.failed = false;
+void close_buffer(ReadBuffer& b) {
+  b.file.reset();
+  b.pos = b.end = 0;
+  b.eof = b.failed = false;
 }
+
+void refill(ReadBuffer& b) {
+  if (b.pos > 0) {
+    std::memmove(b.buffer.data(), b.buffer.data() + b.pos, b.end - b.pos);
+    b.end -= b.pos;
+    b.pos = 0;
+  }
+  const size_t room = b.buffer.size() - b.end;
+  const size_t n = std::fread(b.buffer.data() + b.end, 1, room, b.file.get());
+  b.end += n;
+  if (n < room) {
+    if (std::ferror(b.file.get()))
+      b.failed = true;
+    else
+      b.eof = true;
+  }
+}
+
+bool open_lines(LineSource& src, const std::string& file_name, size_t buffer_size) {
+  return open_buffer(src, file_name, std::max<size_t>(buffer_size, 4096));
+}
+
+void close_lines(LineSource& src) { close_buffer(src); }
 
 LineStatus next_line(LineSource& s, std::string_view& line) {
   if (!s.file) return LineStatus::kReadError;

@@ -25,15 +25,25 @@ using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 // Opens an existing regular file for reading; null when it cannot be opened.
 FileHandle open_input_file(const std::string& file_name);
 
-enum class LineStatus { kLine, kEndOfFile, kReadError };
-
-struct LineSource {
+// An input file read through one large buffer.
+struct ReadBuffer {
   FileHandle file;
   std::vector<char> buffer;
   size_t pos = 0;   // start of the unread part of buffer
   size_t end = 0;   // end of the valid part of buffer
   bool eof = false;
   bool failed = false;
+};
+
+// Opens the file with a buffer of `bytes` bytes; false when it cannot be opened.
+bool open_buffer(ReadBuffer& b, const std::string& file_name, size_t bytes);
+void close_buffer(ReadBuffer& b);
+// Moves the unread part to the front and reads as much as fits behind it.
+void refill(ReadBuffer& b);
+
+enum class LineStatus { kLine, kEndOfFile, kReadError };
+
+struct LineSource : ReadBuffer {
   std::array<char, kRecordLength> long_line{};  // head of a line longer than the buffer
 };
 
