@@ -1,187 +1,252 @@
-// Data lines of the text reflection-file kinds, read through the reflection reader.
+// The reflection reader: data lines of the text kinds, binary DIRECT records, every measured
+// file beside the project, and the direct conversion of short decimals.
 #include "input/reflection_reader.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
-#include <random>
+#include <fstream>
+#include <limits>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "common/free_format.hpp"
 #include "input/line_values.hpp"
-#include "input_files.hpp"
+#include "test_support.hpp"
 
 namespace velmar {
 namespace {
 
-using testing::read_all;
-using testing::ReadAll;
-using testing::TempDir;
+// All data lines of a file and the result that ended the reading.
+struct ReadAll {
+  std::vector<DataLine> lines;
+  ReadResult end = ReadResult::kUnreadable;
+};
+
+ReadAll read_all(const std::string& file, FileKind kind, const HeaderValues& hdr, bool friedel = false) {
+  ReadAll out;
+  ReflectionReader reader;
+  if (!open_reflection_reader(reader, file, kind, hdr, friedel)) return out;
+  DataLine line;
+  while ((out.end = read_data_line(reader, line)) == ReadResult::kData) out.lines.push_back(line);
+  return out;
+}
+
+// `bytes` as a file of the given kind; a KVD_ASCII file gets its own header read first.
+ReadAll read_bytes(FileKind kind, const std::string& bytes, bool friedel = false) {
+  testing::TempDir dir;
+  const std::string file = dir.write("d.hkl", bytes);
+  return read_all(file, kind, kind == FileKind::kKvdAscii ? readhdr(1, file, "KVD_ASCII") : HeaderValues{}, friedel);
+}
 
 std::string kvd_header(int items, const std::string& extra = "") {
-  return "!FORMAT=KVD_ASCII MERGE=FALSE\n!NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD=" +
-         std::to_string(items) +
-         "\n!ITEM_H=1\n!ITEM_K=2\n!ITEM_L=3\n!ITEM_IOBS=4\n!ITEM_SIGMA(IOBS)=5\n" + extra +
-         "!END_OF_HEADER\n";
+  return "!FORMAT=KVD_ASCII MERGE=FALSE\n!NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD=" + std::to_string(items) +
+         "\n!ITEM_H=1\n!ITEM_K=2\n!ITEM_L=3\n!ITEM_IOBS=4\n!ITEM_SIGMA(IOBS)=5\n" + extra + "!END_OF_HEADER\n";
 }
 
-const std::string kGeometry = "!ITEM_XD=6\n!ITEM_YD=7\n!ITEM_ZD=8\n!ITEM_PSI=12\n";
-const std::string kLine12 = "  -2   1   3  6.952E+02  4.673E+01  1236.1  1252.2  47.7  0.036 100  61  39.67\n";
+ReadAll kvd(const std::string& text) { return read_bytes(FileKind::kKvdAscii, text); }
 
-ReadAll read_kvd(const std::string& text) {
-  TempDir dir;
-  const std::string file = dir.write("d.hkl", text);
-  return read_all(file, FileKind::kKvdAscii, readhdr(1, file, "KVD_ASCII"));
-}
-
-ReadAll read_kind(FileKind kind, const std::string& text, bool friedel) {
-  TempDir dir;
-  return read_all(dir.write("d.hkl", text), kind, HeaderValues{}, friedel);
+std::vector<float> fields(const DataLine& d) {
+  return {float(d.h), float(d.k), float(d.l), d.intensity, d.sigma, d.intensity2, d.sigma2, d.x, d.y, d.z, d.psi};
 }
 
 TEST(DataLinesKvd, ItemsCommentsBlankLinesAndEndOfData) {
-  const ReadAll r = read_kvd(kvd_header(12, kGeometry) + kLine12 + "\n   \t \r\n" +
-                             "  1 1 1 5 6 7 8 9 0 0 0 0 ! rejected\n" +
-                             "  4 5 6 -1.0D+01 2.0 0 0 0 0 0 0 -180.5\r\n!END_OF_DATA\n" + kLine12);
+  const std::string line = "  -2   1   3  6.952E+02  4.673E+01  1236.1  1252.2  47.7  0.036 100  61  39.67\n";
+  const ReadAll r = kvd(kvd_header(12, "!ITEM_XD=6\n!ITEM_YD=7\n!ITEM_ZD=8\n!ITEM_PSI=12\n") + line +
+                        "\n   \t \r\n  1 1 1 5 6 7 8 9 0 0 0 0 ! rejected\n" +
+                        "  4 5 6 -1.0D+01 2.0 0 0 0 0 0 0 -180.5\r\n!END_OF_DATA\n" + line);
   ASSERT_EQ(r.end, ReadResult::kEnd);
   ASSERT_EQ(r.lines.size(), 2u);
-  const DataLine& a = r.lines[0];
-  EXPECT_EQ((std::vector<int>{a.h, a.k, a.l}), (std::vector<int>{-2, 1, 3}));
-  EXPECT_EQ((std::vector<float>{a.intensity, a.sigma, a.x, a.y, a.z, a.psi, a.sigma2}),
-            (std::vector<float>{695.2f, 46.73f, 1236.1f, 1252.2f, 47.7f, 39.67f, kSigmaAbsent}));
-  EXPECT_EQ(r.lines[1].intensity, -10.0f);
-  EXPECT_EQ(r.lines[1].psi, -180.5f);
+  EXPECT_EQ(fields(r.lines[0]), (std::vector<float>{-2, 1, 3, 695.2f, 46.73f, 0, -1, 1236.1f, 1252.2f, 47.7f, 39.67f}));
+  EXPECT_EQ(fields(r.lines[1]), (std::vector<float>{4, 5, 6, -10, 2, 0, -1, 0, 0, 0, -180.5f}));
+  // Items not given or beyond the values of the line; no final newline, no end-of-data line.
+  const ReadAll s = kvd(kvd_header(5, "!ITEM_ZD=3\n!ITEM_XD=6\n!ITEM_PSI=-1\n") + "+1 2 3 400 20");
+  EXPECT_EQ(s.end, ReadResult::kEnd);
+  ASSERT_EQ(s.lines.size(), 1u);
+  EXPECT_EQ(fields(s.lines[0]), (std::vector<float>{1, 2, 3, 400, 20, 0, -1, 0, 0, 3, kPsiNotGiven}));
 }
 
-TEST(DataLinesKvd, ItemsNotGivenOrBeyondTheLine) {
-  const ReadAll r = read_kvd(kvd_header(5, "!ITEM_ZD=3\n!ITEM_XD=6\n!ITEM_PSI=-1\n") +
-                             "+1 2 3 400 20");  // no final newline, no end-of-data line
-  ASSERT_EQ(r.end, ReadResult::kEnd);
-  ASSERT_EQ(r.lines.size(), 1u);
-  EXPECT_EQ(r.lines[0].h, 1);
-  EXPECT_EQ(r.lines[0].z, 3.0f);
-  EXPECT_EQ(r.lines[0].x + r.lines[0].y, 0.0f);
-  EXPECT_EQ(r.lines[0].psi, kPsiNotGiven);
-}
-
-TEST(DataLinesKvd, AtMostTwentyValuesAreTaken) {
+TEST(DataLinesKvd, LongLinesAndGarbage) {
   const std::string values22 = "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22\n";
-  EXPECT_EQ(read_kvd(kvd_header(20) + values22).lines.size(), 1u);
-  EXPECT_EQ(read_kvd(kvd_header(21) + values22).end, ReadResult::kUnreadable);
-}
-
-TEST(DataLinesKvd, LongLinesAreCutAt132Characters) {
-  const std::string tail(200, ' ');
-  const std::string huge(3 << 20, '7');  // longer than the read buffer
-  const ReadAll r = read_kvd(kvd_header(5) + "1 2 3 4 5" + tail + "6 7\n" + "1 2 3 4 5" +
-                             std::string(123, ' ') + huge + "\n2 2 2 8 9\n");
+  EXPECT_EQ(kvd(kvd_header(20) + values22).lines.size(), 1u);  // 20 values of a line at most
+  EXPECT_EQ(kvd(kvd_header(21) + values22).end, ReadResult::kUnreadable);
+  const ReadAll r = kvd(kvd_header(5) + "1 2 3 4 5" + std::string(200, ' ') + "6 7\n1 2 3 4 5" +
+                        std::string(123, ' ') + std::string(3 << 20, '7') + "\n2 2 2 8 9\n");  // cut at 132
   ASSERT_EQ(r.end, ReadResult::kEnd);
   ASSERT_EQ(r.lines.size(), 3u);
   EXPECT_EQ(r.lines[2].intensity, 8.0f);
-}
-
-TEST(DataLinesKvd, UnreadableLinesRejectTheFile) {
   const std::string hdr = kvd_header(5);
-  for (const char* bad : {"1 2 3 4\n", "1 2 3 4 5 6\n", "1 2 3 4 x\n", "1 2 3 4 1E40\n",
-                          "1 2 3 nan 5\n", "1 2 3 inf 5\n", "1.5 2 3 4 5\n",
-                          "99999999999 2 3 4 5\n", "1,2,3 4 5\n"}) {
-    const ReadAll r = read_kvd(hdr + "0 0 1 2 3\n" + bad + "0 0 1 2 3\n");
-    EXPECT_EQ(r.end, ReadResult::kUnreadable) << bad;
-    EXPECT_EQ(r.lines.size(), 1u) << bad;
+  const std::string bad_lines[] = {"1 2 3 4\n", "1 2 3 4 5 6\n", "1 2 3 4 x\n", "1 2 3 4 1E40\n", "1 2 3 nan 5\n",
+                                   "1 2 3 inf 5\n", "1.5 2 3 4 5\n", "99999999999 2 3 4 5\n", "1,2,3 4 5\n",
+                                   std::string("1 2 3 \x80\xff\0\x01 5\n", 13), "1 2 3 4"};  // the last truncated
+  for (const std::string& bad : bad_lines) {
+    const ReadAll b = kvd(hdr + "0 0 1 2 3\n" + bad);
+    EXPECT_EQ(b.end, ReadResult::kUnreadable) << bad;
+    EXPECT_EQ(b.lines.size(), 1u) << bad;
   }
-  const char binary[] = "1 2 3 \x80\xff\0\x01 5\n";
-  EXPECT_EQ(read_kvd(hdr + std::string(binary, sizeof binary - 1)).end, ReadResult::kUnreadable);
-  EXPECT_EQ(read_kvd(hdr + "1 2 3 4 5\n1 2 3 4").end, ReadResult::kUnreadable);  // truncated
-  TempDir dir;  // a header without item layout, and a data file without a header
-  EXPECT_EQ(read_all(dir.write("x", hdr + "1 2 3 4 5\n"), FileKind::kKvdAscii, {}).end,
-            ReadResult::kUnreadable);
-  EXPECT_EQ(read_all(dir.write("y", "1 2 3 4 5\n"), FileKind::kKvdAscii,
-                     readhdr(1, dir.write("z", hdr), "KVD_ASCII")).end, ReadResult::kUnreadable);
+  testing::TempDir dir;  // a header without item layout, and a data file without a header
+  EXPECT_EQ(read_all(dir.write("x", hdr + "1 2 3 4 5\n"), FileKind::kKvdAscii, {}).end, ReadResult::kUnreadable);
+  const HeaderValues other = readhdr(1, dir.write("z", hdr), "KVD_ASCII");
+  EXPECT_EQ(read_all(dir.write("y", "1 2 3 4 5\n"), FileKind::kKvdAscii, other).end, ReadResult::kUnreadable);
 }
 
-TEST(DataLinesNormal, SigmaDefaultsAndEndMarker) {
-  const ReadAll r = read_kind(FileKind::kNormal,
-                              "1 2 3 500.0\n1 2 3 5.0\n! note\n\n1 2 3 5.0 0.5 9 9\n"
-                              "10000\n7 7 7 1 1\n",
-                              true);
-  ASSERT_EQ(r.end, ReadResult::kEnd);
-  ASSERT_EQ(r.lines.size(), 3u);
-  const DataLine& c = r.lines[2];
-  EXPECT_EQ((std::vector<float>{r.lines[0].sigma, r.lines[1].sigma, c.sigma, c.psi, c.sigma2, c.z}),
-            (std::vector<float>{50.0f, 1.0f, 0.5f, kPsiNotGiven, kSigmaAbsent, 0.0f}));
-  EXPECT_EQ(read_kind(FileKind::kNormal, "10000 0 0 x\n", true).end, ReadResult::kEnd);
-  EXPECT_EQ(read_kind(FileKind::kNormal, "1 2 3\n", true).end, ReadResult::kUnreadable);
-  EXPECT_EQ(read_kind(FileKind::kNormal, "", true).end, ReadResult::kEnd);
-}
+TEST(DataLinesOtherKinds, NormalAnomalOldhkl) {
+  const ReadAll n =
+      read_bytes(FileKind::kNormal, "1 2 3 500.0\n1 2 3 5.0\n! note\n\n1 2 3 5.0 0.5 9 9\n10000\n7 7 7 1 1\n");
+  ASSERT_EQ(n.end, ReadResult::kEnd);
+  ASSERT_EQ(n.lines.size(), 3u);  // sigma 10% of I, at least 1, when not given
+  EXPECT_EQ((std::vector<float>{n.lines[0].sigma, n.lines[1].sigma}), (std::vector<float>{50, 1}));
+  EXPECT_EQ(fields(n.lines[2]), (std::vector<float>{1, 2, 3, 5, 0.5f, 0, -1, 0, 0, 0, kPsiNotGiven}));
+  EXPECT_EQ(read_bytes(FileKind::kNormal, "10000 0 0 x\n").end, ReadResult::kEnd);
+  EXPECT_EQ(read_bytes(FileKind::kNormal, "").end, ReadResult::kEnd);
+  EXPECT_EQ(read_bytes(FileKind::kNormal, "1 2 3\n").end, ReadResult::kUnreadable);
 
-TEST(DataLinesAnomal, MatesApartOrCombined) {
-  const std::string text = "1 2 3 100 10 200 20 0 0 0 0\n1 2 3 100 -1 200 20 0 0 0 0\n"
-                           "1 2 3 100 0 200 -2 0 0 0 0\n";
-  const ReadAll apart = read_kind(FileKind::kAnomal, text, false);
-  ASSERT_EQ(apart.lines.size(), 3u);
-  EXPECT_EQ(apart.lines[0].intensity2, 200.0f);
-  EXPECT_EQ(apart.lines[0].sigma2, 20.0f);
-  const ReadAll one = read_kind(FileKind::kAnomal, text, true);
-  ASSERT_EQ(one.lines.size(), 3u);
-  EXPECT_FLOAT_EQ(one.lines[0].intensity, 120.0f);  // weights 1/100 and 1/400
+  const std::string anomal = "1 2 3 100 10 200 20 0 0 0 0\n1 2 3 100 -1 200 20 0 0 0 0\n1 2 3 100 0 200 -2 0 0 0 0\n";
+  const ReadAll apart = read_bytes(FileKind::kAnomal, anomal, false), one = read_bytes(FileKind::kAnomal, anomal, true);
+  ASSERT_EQ(apart.lines.size() + one.lines.size(), 6u);
+  EXPECT_EQ(fields(apart.lines[0]), (std::vector<float>{1, 2, 3, 100, 10, 200, 20, 0, 0, 0, kPsiNotGiven}));
+  EXPECT_FLOAT_EQ(one.lines[0].intensity, 120.0f);  // weighted with 1/100 and 1/400
   EXPECT_FLOAT_EQ(one.lines[0].sigma, 1.0f / std::sqrt(0.0125f));
-  EXPECT_EQ(one.lines[0].sigma2, kSigmaAbsent);
-  EXPECT_FLOAT_EQ(one.lines[1].intensity, 200.0f);
-  EXPECT_FLOAT_EQ(one.lines[1].sigma, 20.0f);
+  EXPECT_EQ((std::vector<float>{one.lines[0].sigma2, one.lines[1].intensity, one.lines[1].sigma}),
+            (std::vector<float>{kSigmaAbsent, 200, 20}));
   EXPECT_LE(one.lines[2].sigma, 0.0f);
-  EXPECT_EQ(read_kind(FileKind::kAnomal, "1 2 3 100 10 200 20 0 0 0\n", false).end,
-            ReadResult::kUnreadable);
+  EXPECT_EQ(read_bytes(FileKind::kAnomal, "1 2 3 100 10 200 20 0 0 0\n").end, ReadResult::kUnreadable);
+  EXPECT_EQ(read_bytes(FileKind::kOldHkl, "1 2 3 100 10\n").end, ReadResult::kUnreadable);
 }
 
 TEST(DataLinesUnique, AnomalousDifferenceSplitsTheMates) {
-  struct Case { const char* line; bool friedel; float i1, s1, i2, s2; };
-  const Case cases[] = {
-      {"1 2 3 100 4 40 6\n", true, 100, 4, 0, -1},
-      {"1 2 3 100 4 40 6\n", false, 120, 5, 80, 5},
-      {"1 2 3 100 4 40 0\n", false, 100, 4, 0, -1},
-      {"1 2 3 100 4 -40 -1\n", false, 0, -1, 100, 4},
-      {"1 2 3 100 4 40 -1\n", false, 100, 4, 0, -1},
-  };
-  for (const Case& c : cases) {
-    const ReadAll r = read_kind(FileKind::kUnique, c.line, c.friedel);
+  const struct { const char* line; bool friedel; float i1, s1, i2, s2; } cases[] = {
+      {"1 2 3 100 4 40 6\n", true, 100, 4, 0, -1},  {"1 2 3 100 4 40 6\n", false, 120, 5, 80, 5},
+      {"1 2 3 100 4 40 0\n", false, 100, 4, 0, -1}, {"1 2 3 100 4 -40 -1\n", false, 0, -1, 100, 4},
+      {"1 2 3 100 4 40 -1\n", false, 100, 4, 0, -1}};
+  for (const auto& c : cases) {
+    const ReadAll r = read_bytes(FileKind::kUnique, c.line, c.friedel);
     ASSERT_EQ(r.lines.size(), 1u) << c.line;
-    const DataLine& d = r.lines[0];
-    EXPECT_FLOAT_EQ(d.sigma, c.s1) << c.line;
-    EXPECT_FLOAT_EQ(d.sigma2, c.s2) << c.line;
-    if (c.s1 > 0) {
-      EXPECT_FLOAT_EQ(d.intensity, c.i1) << c.line;
-    }
-    if (c.s2 > 0) {
-      EXPECT_FLOAT_EQ(d.intensity2, c.i2) << c.line;
-    }
+    const DataLine& d = r.lines[0];  // an intensity whose sigma is not positive is not used
+    EXPECT_EQ((std::vector<float>{d.sigma, d.sigma2, c.s1 > 0 ? d.intensity : 0, c.s2 > 0 ? d.intensity2 : 0}),
+              (std::vector<float>{c.s1, c.s2, c.s1 > 0 ? c.i1 : 0, c.s2 > 0 ? c.i2 : 0}))
+        << c.line;
   }
-  EXPECT_EQ(read_kind(FileKind::kUnique, "1 2 3 100 4 40\n", false).end, ReadResult::kUnreadable);
-  EXPECT_EQ(read_kind(FileKind::kUnique, "1 2 3 3E38 4 3E38 6\n", false).end,
-            ReadResult::kUnreadable);
+  EXPECT_EQ(read_bytes(FileKind::kUnique, "1 2 3 100 4 40\n").end, ReadResult::kUnreadable);
+  EXPECT_EQ(read_bytes(FileKind::kUnique, "1 2 3 3E38 4 3E38 6\n").end, ReadResult::kUnreadable);
 }
 
-TEST(DataLinesOldhkl, NeverReadable) {
-  EXPECT_EQ(read_kind(FileKind::kOldHkl, "1 2 3 100 10\n", true).end, ReadResult::kUnreadable);
-  EXPECT_EQ(read_kind(FileKind::kOldHkl, "", true).end, ReadResult::kUnreadable);
-}
-
-TEST(DataLinesNumbers, ShortDecimalsMatchTheGeneralReader) {
-  std::mt19937 rng(20240607);
-  std::uniform_real_distribution<double> mant(-9.9999, 9.9999);
-  std::uniform_int_distribution<int> expo(-14, 14), digits(0, 8), style(0, 2);
-  for (int n = 0; n < 200000; ++n) {
-    char text[64];
-    const double x = mant(rng) * std::pow(10.0, expo(rng));
-    const int s = style(rng);
-    std::snprintf(text, sizeof text, s == 0 ? "%.*E" : s == 1 ? "%.*f" : "%.*e", digits(rng), x);
-    float fast = 0, general = 0;
-    const bool ok_general = parse_real(text, general);
-    ASSERT_EQ(read_real_field(text, fast), ok_general) << text;
-    if (ok_general) {
-      ASSERT_EQ(std::memcmp(&fast, &general, sizeof fast), 0) << text;
+// Record n of a DIRECT file: S1..S9, R1..R3, S10..S16, R4..R9, each field in the byte order
+// asked for; S1 = 10000 marks the end of the data.
+std::string record(int n, bool swap, float r2 = 2.5f, int16_t s1 = 1) {
+  const int16_t s[16] = {s1,   0,     0, int16_t(n % 50 - 25), -7, 12, 1, 0, 0, 0, 4500, -9000, int16_t(n % 900),
+                         1234, 15012, -3};
+  const float r[9] = {float(n) * 1.5f, r2, 0, 0.01f, -0.02f, 0.9997f, 0, 0, 0};
+  std::string out;
+  const auto put = [&](const auto* v, int count) {
+    for (int i = 0; i < count; ++i) {
+      char b[sizeof *v];
+      std::memcpy(b, v + i, sizeof b);
+      if (swap) std::reverse(b, b + sizeof b);
+      out.append(b, sizeof b);
     }
+  };
+  put(s, 9), put(r, 3), put(s + 9, 7), put(r + 3, 6);
+  return out;
+}
+
+ReadAll read_direct(const std::string& bytes) { return read_bytes(FileKind::kDirect, bytes); }
+
+TEST(DirectFile, FieldsInEitherByteOrderAcrossReadBuffers) {
+  const int n = 40000;  // more than one read buffer
+  for (bool swap : {false, true}) {
+    std::string bytes;
+    for (int i = 1; i <= n; ++i) bytes += record(i, swap);
+    const ReadAll r = read_direct(bytes + record(0, swap, 2.5f, 10000) + record(9, swap));
+    ASSERT_EQ(r.end, ReadResult::kEnd);
+    ASSERT_EQ(r.lines.size(), size_t(n));
+    const DataLine& d = r.lines[1];
+    EXPECT_EQ(fields(d), (std::vector<float>{-23, -7, 12, 3, 2.5f, 0, -1, 1501.2f, -0.3f, 2, kPsiNotGiven}));
+    EXPECT_EQ((std::vector<int>{d.axis_angle1, d.axis_angle2, d.axis_rotation}), (std::vector<int>{4500, -9000, 1234}));
+    EXPECT_EQ(d.beam, (std::array<float, 3>{0.01f, -0.02f, 0.9997f}));
+    EXPECT_EQ(std::make_pair(r.lines.back().intensity, r.lines.back().z), std::make_pair(n * 1.5f, float(n % 900)));
+  }
+  EXPECT_EQ(read_direct(record(1, true) + record(2, true)).lines.size(), 2u);  // the end of the file ends the data
+}
+
+TEST(DirectFile, DamagedFilesAreUnreadable) {
+  const std::string good = record(1, false);
+  EXPECT_EQ(read_direct("").end, ReadResult::kUnreadable);
+  EXPECT_EQ(read_direct(good.substr(0, 40)).end, ReadResult::kUnreadable);
+  const ReadAll truncated = read_direct(good + good + good.substr(0, 67));
+  EXPECT_EQ(truncated.end, ReadResult::kUnreadable);
+  EXPECT_EQ(truncated.lines.size(), 2u);
+  EXPECT_EQ(read_direct(good + record(2, false, std::numeric_limits<float>::quiet_NaN())).end, ReadResult::kUnreadable);
+  EXPECT_EQ(readhdr(4, "/nonexistent/d.dir", "DIRECT").status, -2);
+  EXPECT_EQ(read_all("/nonexistent/d.dir", FileKind::kDirect, HeaderValues{}).end, ReadResult::kUnreadable);
+}
+
+TEST(RealFiles, EveryLineOfEveryFileAndHeaderValues) {
+  if (testing::real_data("lysozyme_wedge.hkl").empty()) GTEST_SKIP() << "no measured data";
+  const std::pair<const char*, size_t> files[] = {
+      {"lysozyme_wedge.hkl", 13176}, {"p1_wedge.hkl", 3315}, {"lta_t1.hkl", 15210}, {"feacac13.hkl", 14794},
+      {"stw_t1.hkl", 8536},          {"stw_t2.hkl", 7034},   {"stw_t3.hkl", 6363},  {"stw_t4.hkl", 7829}};
+  for (const auto& [name, observations] : files) {
+    const std::string file = testing::real_data(name);
+    const HeaderValues hdr = readhdr(1, file, "KVD_ASCII");
+    ASSERT_EQ(hdr.status, 0) << name;
+    EXPECT_EQ(std::make_tuple(hdr.merge, hdr.friedel, hdr.items, hdr.item_psi), std::make_tuple(false, false, 12, 12))
+        << name;
+    const ReadAll r = read_all(file, FileKind::kKvdAscii, hdr);
+    EXPECT_EQ(r.end, ReadResult::kEnd) << name;
+    ASSERT_EQ(r.lines.size(), observations) << name;
+    // The data lines by an independent reading: lines without "!" after the header.
+    std::ifstream in(file);
+    size_t i = 0;
+    bool data = false;
+    for (std::string line; std::getline(in, line) && line.find("!END_OF_DATA") == std::string::npos;) {
+      if (data && line.find('!') == std::string::npos) {
+        std::istringstream v(line);
+        DataLine e;
+        float skip;
+        v >> e.h >> e.k >> e.l >> e.intensity >> e.sigma >> e.x >> e.y >> e.z >> skip >> skip >> skip >> e.psi;
+        const DataLine& d = r.lines[std::min(i++, observations - 1)];
+        ASSERT_EQ(fields(d), fields(e)) << name << ": " << line;
+      }
+      data = data || line.find("!END_OF_HEADER") != std::string::npos;
+    }
+    EXPECT_EQ(i, observations) << name;
+  }
+  const HeaderValues lys = readhdr(1, testing::real_data("lysozyme_wedge.hkl"), "KVD_ASCII");
+  EXPECT_EQ((std::vector<float>{float(lys.space_group), float(lys.nx), lys.variance_b0, lys.qx, lys.orgy,
+                                lys.detector_distance, lys.wavelength, lys.res_high, lys.incident_beam[0]}),
+            (std::vector<float>{89, 2463, 9.102E-03f, 0.172f, 1282.62f, 151.070f, 1.0f, 1.507f, 0.002404f}));
+  EXPECT_EQ(lys.cell, (Cell{77.255f, 77.255f, 38.233f, 90.0f, 90.0f, 90.0f}));
+  // ORGX=, ORGY= and DETECTOR_DISTANCE= share a line here; there is no resolution range.
+  const HeaderValues stw = readhdr(1, testing::real_data("stw_t1.hkl"), "KVD_ASCII");
+  EXPECT_EQ((std::vector<float>{float(stw.space_group), stw.orgx, stw.orgy, stw.detector_distance, stw.res_low}),
+            (std::vector<float>{179, 245.05f, 246.10f, 686.227f, 1.0e6f}));
+}
+
+// The direct conversion agrees bit for bit with the general reader, also at the limits of
+// its exact range (mantissa 2^24, powers of ten up to 10).
+TEST(DataLinesNumbers, ShortDecimalsMatchTheGeneralReader) {
+  std::vector<std::string> texts = {"16777216", "16777217", "1677721.7", "16777.219E3", "3E10", "3E11", "7E-10",
+                                    "7E-11", "-0", "+.5", "5.", ".", "1E", "1E+00005", "0.00000000013",
+                                    "1234567890123456789", "-3.4028235E38", "1.17549435E-38", "9.9999995e-3"};
+  uint64_t s = 7;
+  auto next = [&s](int n) { return int(((s = s * 6364136223846793005ULL + 1442695040888963407ULL) >> 33) % n); };
+  for (int n = 0; n < 5000; ++n) {
+    char t[64];
+    const double x = (next(200000) - 100000) * std::pow(10.0, next(29) - 18);  // 1E-13 .. 1E15
+    std::snprintf(t, sizeof t, n % 2 ? "%.*E" : "%.*f", next(9), x);
+    texts.push_back(t);
+  }
+  for (const std::string& t : texts) {
+    float fast = 0, general = 0;
+    const bool ok = parse_real(t, general);
+    ASSERT_EQ(read_real_field(t, fast), ok) << t;
+    ASSERT_TRUE(!ok || std::memcmp(&fast, &general, sizeof fast) == 0) << t << " " << fast << " " << general;
   }
 }
 
