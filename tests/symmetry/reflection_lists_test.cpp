@@ -1,0 +1,289 @@
+// Lists of reflection keys: the hash table (probing, full tables, rebuilding, stops), the two
+// quicksorts against std::sort with every companion value checked to travel with its record,
+// and the merge walk over sorted data-set blocks (unique table, merging runs of equal keys).
+#include <cmath>
+
+#include "symmetry/asym.hpp"
+#include "symmetry/hash64.hpp"
+#include "symmetry/qsort.hpp"
+#include "symmetry/unique_table.hpp"
+#include "symmetry_support.hpp"
+
+namespace velmar::symtest {
+namespace {
+
+// Every empty slot names a distinct free record, and the free records are exactly those
+// holding key 0.
+void expect_free_records_paired(const HashTable64& t) {
+  std::set<int> named;
+  for (int s = 1; s <= t.n; ++s) {
+    const int j = -t.ptr[static_cast<size_t>(s)];  // slot in use when negative
+    EXPECT_TRUE(j < 0 || (j >= 1 && j <= t.n && t.key[static_cast<size_t>(j)] == 0 && named.insert(j).second)) << s;
+  }
+  EXPECT_EQ(static_cast<long>(named.size()), std::count(t.key.begin() + 1, t.key.end(), 0));
+}
+
+TEST(Hash64Probing, CollidingKeysTakeQuadraticOffsetsUntilExhausted) {
+  HashTable64 t = new_hash_table(11);
+  EXPECT_EQ(rehash64(t.n, t.key, t.ptr), 0);
+  expect_free_records_paired(t);  // no key: every slot empty, each naming its own record
+  // Keys 3, 14, 25, 36, 47 share the residue 3 (home slot 4): offsets 0, 1, 4, 9, 16.
+  const int slots[] = {4, 5, 8, 13 - 11, 20 - 11};
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_EQ(hash64(t.n, t.key, t.ptr, 3 + 11 * i), slots[i]) << "key " << 3 + 11 * i;
+    EXPECT_GT(hash64_insert(t, 3 + 11 * i), 0);
+  }
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(hash64_find(t, 3 + 11 * i), t.ptr[static_cast<size_t>(slots[i])]);
+  // The probe sequence of residue 3 is used up: a sixth colliding key gets slot 0, while
+  // other residues still find room. Negative keys hash by their non-negative residue.
+  EXPECT_TRUE(hash64(t.n, t.key, t.ptr, 58) == 0 && hash64_insert(t, 58) == 0);
+  EXPECT_EQ(hash64(t.n, t.key, t.ptr, -8), 0);
+  EXPECT_EQ(hash64(t.n, t.key, t.ptr, 7), 1);  // home slot 8 and slot 9 taken, 8 + 4 wraps to 1
+  EXPECT_GT(hash64_insert(t, 7), 0);
+  EXPECT_EQ(hash64_find(t, 7), t.ptr[1]);
+  expect_free_records_paired(t);
+}
+
+TEST(Hash64Rebuild, DeletionThenRebuildKeepsTheOthers) {
+  HashTable64 t = new_hash_table(9973);
+  std::mt19937_64 rng(7);
+  std::vector<int64_t> all(4985);  // distinct: random 62-bit keys
+  for (int64_t& key : all) key = static_cast<int64_t>(rng() >> 2) | 1;
+  for (int64_t key : all) ASSERT_GT(hash64_insert(t, key), 0);
+  for (size_t i = 0; i < all.size(); i += 3) t.key[static_cast<size_t>(hash64_find(t, all[i]))] = 0;
+  EXPECT_EQ(rehash64(t.n, t.key, t.ptr), static_cast<int>(all.size() - (all.size() + 2) / 3));
+  for (size_t i = 0; i < all.size(); ++i) EXPECT_EQ(hash64_find(t, all[i]) > 0, i % 3 != 0) << i;
+  expect_free_records_paired(t);
+}
+
+TEST(Hash64Rebuild, OverfullTablesAndConsistencyStops) {
+  // N = 11: records 1..5 fill the probe sequence of residue 3, record 6 another slot.
+  std::vector<int64_t> key = {0, 3, 14, 25, 36, 47, 1, 58, 0, 0, 0, 0};
+  std::vector<int32_t> ptr(12, 0);
+  EXPECT_EQ(rehash64(11, key, ptr), 12);  // sixth key of residue 3 finds no slot, 6 >= 11/2 stored
+  key[6] = 0;  // only 5 stored when it fails: the table is not half full
+  EXPECT_EQ(stop_text([&] { rehash64(11, key, ptr); }), " ASSERT ERROR 2 IN SUBROUTINE REHASH64");
+  key = {0, 0, -5, 0, 0, 0, 0, 0};
+  ptr.assign(8, 0);
+  EXPECT_EQ(stop_text([&] { rehash64(7, key, ptr); }), " ASSERT ERROR 1 IN SUBROUTINE REHASH64");
+  key[2] = key[5] = 12;
+  EXPECT_EQ(stop_text([&] { rehash64(7, key, ptr); }), " ASSERT ERROR 3 IN SUBROUTINE REHASH64");
+  key[5] = 0;
+  ASSERT_EQ(rehash64(7, key, ptr), 1);
+  ptr[6] = 0;  // damage slot 6, home of 12 and of 5
+  const std::string fatal = " !!! FATAL ASSERT ERROR IN SUBROUTINE \"HASH64\"";
+  EXPECT_EQ(stop_text([&] { hash64(7, key, ptr, 5); }), fatal);
+  EXPECT_EQ(stop_text([&] { hash64(7, key, std::span<const int32_t>(ptr).first(5), 5); }), fatal);
+}
+
+std::vector<ReflKey> random_keys(size_t n, int range, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<int> v(-range, range);
+  std::vector<ReflKey> keys(n);
+  for (auto& k : keys) k = {int16_t(v(rng)), int16_t(v(rng)), int16_t(v(rng)), int16_t(v(rng) % 49)};
+  return keys;
+}
+
+// Sorts the keys with qsorta, companions encoding each record's original position
+// (a = i, b = -i, row of x = i + c/8), and checks them against std::sort. Returns a.
+std::vector<float> expect_qsorta_sorts(const std::vector<ReflKey>& keys, size_t ncol) {
+  std::vector<ReflKey> rec = keys, expected = keys;
+  std::vector<float> a, b, x, positions;
+  for (size_t i = 0; i < rec.size(); ++i) {
+    a.push_back(static_cast<float>(i)), b.push_back(-a.back()), positions.push_back(a.back());
+    for (size_t c = 0; c < ncol; ++c) x.push_back(a.back() + static_cast<float>(c) / 8.0f);
+  }
+  qsorta(rec, a, b, x, static_cast<int>(ncol));
+  std::sort(expected.begin(), expected.end(), key_less);
+  EXPECT_EQ(rec, expected);
+  size_t strays = 0;  // records whose companions did not travel with them
+  for (size_t p = 0; p < rec.size(); ++p) {
+    strays += !(a[p] < static_cast<float>(rec.size()) && rec[p] == keys[static_cast<size_t>(a[p])] && b[p] == -a[p]);
+    for (size_t c = 0; c < ncol; ++c) strays += x[p * ncol + c] != a[p] + static_cast<float>(c) / 8.0f;
+  }
+  EXPECT_EQ(strays, 0u);
+  std::vector<float> sorted_a = a;
+  std::sort(sorted_a.begin(), sorted_a.end());
+  EXPECT_EQ(sorted_a, positions) << "a companion lost or doubled";
+  return a;
+}
+
+TEST(QsortaOrder, RandomPresortedAndReversedListsColumnsAndPacked) {
+  // Sizes, value ranges (0: all keys equal) and column counts; each list is also sorted
+  // again when already in order and when in reverse order (2 records: a swap).
+  struct Case { size_t n; int range; size_t ncol; };
+  const Case cases[] = {{1000, 30000, 4}, {5000, 3, 4}, {777, 1, 0}, {2048, 100, 3},
+                        {64, 0, 2},       {2, 30000, 2}, {1, 5, 1},  {0, 5, 0}};
+  unsigned seed = 1;
+  for (const Case& c : cases) {
+    SCOPED_TRACE("n " + std::to_string(c.n) + " range " + std::to_string(c.range));
+    std::vector<ReflKey> keys = random_keys(c.n, c.range, seed++);
+    const std::vector<float> order = expect_qsorta_sorts(keys, c.ncol);
+    std::vector<PackedObservation> packed(keys.size());  // packed records take the same order
+    for (size_t i = 0; i < keys.size(); ++i) packed[i] = {keys[i], static_cast<float>(i), 0.0f, {}};
+    qsorta(packed);
+    EXPECT_TRUE(std::equal(order.begin(), order.end(), packed.begin(), [&](float o, const PackedObservation& r) {
+      return r.intensity == o && static_cast<size_t>(o) < keys.size() && r.key == keys[static_cast<size_t>(o)];
+    }));
+    std::sort(keys.begin(), keys.end(), key_less);
+    expect_qsorta_sorts(keys, c.ncol);
+    std::reverse(keys.begin(), keys.end());
+    expect_qsorta_sorts(keys, c.ncol);
+  }
+  std::vector<ReflKey> rec(3);
+  std::vector<float> a(3), b(2), x(12);
+  EXPECT_EQ(stop_text([&] { qsorta(rec, a, b, x, 4); }), " !!! ERROR !!! ASSERT VIOLATION IN \"QSORTA\"");
+  b.resize(3);
+  EXPECT_EQ(stop_text([&] { qsorta(rec, a, b, x, 3); }), " !!! ERROR !!! ASSERT VIOLATION IN \"QSORTA\"");
+}
+
+TEST(QsortbOrder, AscendingAndDescendingByEachWordCarryingCompanions) {
+  std::mt19937 rng(5);
+  std::uniform_int_distribution<int> v(-100, 100);  // many equal keys
+  for (size_t field = 1; field <= 4; ++field)
+    for (int sign : {1, -1}) {
+      std::vector<std::array<float, 4>> r4(2500);
+      std::vector<std::array<int16_t, 3>> r3(r4.size());
+      for (size_t i = 0; i < r4.size(); ++i) {
+        for (auto& w : r4[i]) w = static_cast<float>(v(rng));
+        r4[i][field % 4] = static_cast<float>(i);  // another word holds the position
+        r3[i] = {static_cast<int16_t>(i), static_cast<int16_t>(-static_cast<int>(i)), 9};
+      }
+      std::vector<std::array<float, 4>> original = r4;
+      qsortb(sign, r4, static_cast<int>(field), r3);
+      std::vector<float> got, expected;
+      for (size_t p = 0; p < r4.size(); ++p) {
+        const auto o = static_cast<size_t>(r4[p][field % 4]);
+        ASSERT_TRUE(r4[p] == original[o] && r3[p][0] == static_cast<int16_t>(o) && r3[p][1] == -r3[p][0] && r3[p][2] == 9)
+            << "field " << field << " sign " << sign << " position " << p;
+        got.push_back(static_cast<float>(sign) * r4[p][field - 1]);
+        expected.push_back(static_cast<float>(sign) * original[p][field - 1]);
+      }
+      std::sort(expected.begin(), expected.end());
+      EXPECT_EQ(got, expected) << "field " << field << " sign " << sign;
+    }
+  std::vector<std::array<float, 4>> r4 = {{0, 0, 2, 0}, {0, 0, 1, 0}};
+  std::vector<std::array<int16_t, 3>> r3 = {{1, 1, 1}, {2, 2, 2}};
+  qsortb(1, r4, 3, {});  // no companions
+  EXPECT_EQ(r4[0][2], 1.0f);
+  EXPECT_EQ(stop_text([&] { qsortb(1, r4, 5, r3); }), " !!! ERROR !!! ASSERT VIOLATION IN \"QSORTB\"");
+  r3.pop_back();
+  EXPECT_EQ(stop_text([&] { qsortb(1, r4, 1, r3); }), " !!! ERROR !!! ASSERT VIOLATION IN \"QSORTB\"");
+}
+
+struct Observation { int h, k, l; float i, sigma; };
+
+// Reduces (P2, unique axis b), sorts and stores the data sets one after the other, each
+// closed by its end marker just past the block.
+struct Fixture {
+  SymopList ops = xsymy(1, {10, 11, 12, 90, 100, 90}, 3).ops;
+  Mat3 b = reciprocal_basis({10, 11, 12, 90, 100, 90});
+  ObservationList obs;
+  std::vector<DataSetBlock> blocks;
+
+  explicit Fixture(const std::vector<std::vector<Observation>>& sets) {
+    for (const auto& set : sets) {
+      std::vector<PackedObservation> recs;
+      for (const Observation& o : set) recs.push_back({iasym(o.h, o.k, o.l, ops), o.i, o.sigma, {1, 2, 3, 4}});
+      qsorta(recs);
+      recs.push_back({ReflKey::end_marker(), 0.0f, -1.0f, {1, 2, 3, 4}});
+      blocks.push_back({static_cast<int64_t>(obs.size()), static_cast<int64_t>(set.size())});
+      for (const PackedObservation& r : recs)
+        obs.key.push_back(r.key), obs.intensity.push_back(r.intensity), obs.sigma.push_back(r.sigma), obs.aux.push_back(r.aux);
+    }
+    obs.resize(obs.key.size());  // the other columns
+  }
+};
+
+std::vector<Observation> random_set(unsigned seed, size_t n) {  // indices -3..3
+  std::mt19937 rng(seed);
+  std::vector<Observation> set(n);
+  for (auto& o : set) o = {int(rng() % 7) - 3, int(rng() % 7) - 3, int(rng() % 7) - 3, 100.0f, 10.0f};
+  return set;
+}
+
+TEST(MergeWalkTable, CountsFirstPositionsClassesAndResolution) {
+  Fixture f({random_set(1, 120), {}, random_set(2, 40), {{1, 2, 3, 5.0f, 1.0f}}});
+  // Expected: per distinct (h,k,l), per data set, the list positions holding it.
+  std::map<Hkl, std::array<std::vector<int32_t>, 4>> where;
+  for (size_t j = 0; j < f.blocks.size(); ++j)
+    for (auto p = f.blocks[j].start; p < f.blocks[j].start + f.blocks[j].nrec; ++p) {
+      const ReflKey& r = f.obs.key[static_cast<size_t>(p)];
+      where[{r.h, r.k, r.l}][j].push_back(static_cast<int32_t>(p));
+    }
+  const UniqueCount c = nhklu(f.blocks, f.obs.key);
+  ASSERT_EQ(c.nunique, static_cast<int64_t>(where.size()));
+  UniqueTable t;
+  setctrl(f.ops, f.b, f.blocks, f.obs.key, c.nunique, t);
+  ASSERT_TRUE(t.size() == where.size() && t.nset == 4);
+  int largest = 0, total = 0, centric = 0;
+  for (size_t u = 0; const auto& [hkl, sets] : where) {
+    const UniqueTable::Entry& e = t.uniq[u];
+    SCOPED_TRACE("reflection " + text({e.h, e.k, e.l}));
+    ASSERT_EQ((Hkl{e.h, e.k, e.l}), hkl);
+    EXPECT_EQ(e.cls, hkltyp(f.ops, e.h, e.k, e.l));
+    EXPECT_EQ(t.ss[u], one_over_d_squared(f.b, e.h, e.k, e.l));
+    int n = 0;
+    for (int j = 0; j < t.nset; ++j) {
+      const auto& pos = sets[static_cast<size_t>(j)];
+      const ReflKey& at = f.obs.key[static_cast<size_t>(t.first(u, j))];
+      EXPECT_EQ(t.count(u, j), static_cast<int32_t>(pos.size()));
+      // Where the data set stands: its first record of this reflection, or the one past it.
+      EXPECT_TRUE(pos.empty() ? at.is_end_marker() || (Hkl{at.h, at.k, at.l} > hkl) : t.first(u, j) == pos[0]) << j;
+      n += t.count(u, j);
+    }
+    largest = std::max(largest, n), total += n, centric += e.cls == 180;
+    ++u;
+  }
+  EXPECT_EQ(total, 120 + 40 + 1) << "every observation in exactly one reflection";
+  EXPECT_TRUE(c.max_observations == largest && t.max_observations == largest);
+  EXPECT_GT(centric, 0) << "(h,0,l) reflections of P2 are centric with phase code 180";
+}
+
+TEST(MergeWalkTable, ParitiesShareAnEntryAndBrokenInputStops) {
+  // (2,1,3) and its Friedel mate (-2,-1,-3): one entry, the "-" record first in the run.
+  Fixture one({{{2, 1, 3, 10.0f, 1.0f}, {-2, -1, -3, 20.0f, 1.0f}, {-2, 1, -3, 30.0f, 1.0f}}});
+  const UniqueCount u = nhklu(one.blocks, one.obs.key);
+  EXPECT_TRUE(u.nunique == 1 && u.max_observations == 3 && one.obs.key[0].isym < 0 && one.obs.key[2].isym > 0);
+
+  Fixture f({random_set(3, 30), random_set(4, 30)});
+  const int64_t n = nhklu(f.blocks, f.obs.key).nunique;
+  UniqueTable t;
+  const std::string setctrl_stop = " !!! ERROR !!! ASSERT VIOLATION IN \"SETCTRL\"";
+  const std::string nhklu_stop = " !!! ERROR !!! ASSERT VIOLATION IN \"NHKLU\"";
+  EXPECT_EQ(stop_text([&] { setctrl(f.ops, f.b, f.blocks, f.obs.key, n - 1, t); }), setctrl_stop);
+  EXPECT_EQ(stop_text([&] { setctrl(f.ops, f.b, f.blocks, f.obs.key, n + 1, t); }), setctrl_stop);
+  std::vector<DataSetBlock> broken = f.blocks;
+  broken[1].nrec -= 1;  // the record past the block is not an end marker
+  EXPECT_EQ(stop_text([&] { nhklu(broken, f.obs.key); }), nhklu_stop);
+  EXPECT_EQ(stop_text([&] { setctrl(f.ops, f.b, broken, f.obs.key, n, t); }), setctrl_stop);
+  broken[1].nrec += 5;  // past the end of the list
+  EXPECT_EQ(stop_text([&] { nhklu(broken, f.obs.key); }), nhklu_stop);
+  EXPECT_EQ(nhklu({}, f.obs.key).nunique, 0);
+}
+
+TEST(MergeWalkCollaps, RunsBecomeWeightedMeans) {
+  Fixture f({{{1, 1, 1, 7.0f, 1.0f}},
+             {{1, 0, 0, 20.0f, 2.0f}, {-1, 0, 0, 10.0f, 1.0f}, {1, 0, 0, 40.0f, 2.0f},
+              {2, 1, 0, 5.0f, 0.5f}, {3, 1, 1, 8.0f, -1.0f}}});
+  const ObservationList before = f.obs;
+  const int64_t n = collaps(f.obs, f.blocks[1]);
+  const auto s = static_cast<size_t>(f.blocks[1].start);
+  ASSERT_TRUE(n == 3 && s == 2);
+  // Keys of the runs' first records, the sentinel; inverse-variance means, zeroed aux columns.
+  const std::vector<ReflKey> keys = {before.key[s], before.key[s + 3], before.key[s + 4], ReflKey::end_marker()};
+  EXPECT_EQ(std::vector<ReflKey>(f.obs.key.begin() + 2, f.obs.key.begin() + 6), keys);
+  EXPECT_NEAR(f.obs.intensity[s], (10.0 + 20.0 / 4 + 40.0 / 4) / 1.5, 1e-5);
+  EXPECT_NEAR(f.obs.sigma[s], 1.0 / std::sqrt(1.5), 1e-6);
+  EXPECT_EQ(f.obs.aux[s], (AuxRow{0, 0, 0, 0}));
+  EXPECT_TRUE(f.obs.intensity[s + 1] == 5.0f && f.obs.sigma[s + 1] == 0.5f);
+  EXPECT_EQ(f.obs.sigma[s + 2], -1.0f) << "a run without a usable sigma stays unusable";
+  EXPECT_TRUE(f.obs.intensity[s + 3] == 0.0f && f.obs.sigma[s + 3] == -1.0f) << "sentinel record";
+  EXPECT_TRUE(f.obs.key[0] == before.key[0] && f.obs.intensity[0] == 7.0f) << "other data sets untouched";
+  f.blocks[1].nrec = n;  // the shortened block walks like any other
+  const UniqueCount c = nhklu(f.blocks, f.obs.key);
+  EXPECT_TRUE(c.nunique == 4 && c.max_observations == 1);
+}
+
+}  // namespace
+}  // namespace velmar::symtest
