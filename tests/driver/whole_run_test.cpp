@@ -14,10 +14,9 @@ using testing::RunResult;
 using testing::TempDir;
 
 // A small merged KVD_ASCII file in P2_12_12_1 with the given header lines.
-std::string small_file(const std::string& extra_header = "",
-                       const std::string& cell = "50.0 60.0 70.0 90 90 90") {
+std::string small_file(const std::string& extra_header = "") {
   return "!FORMAT=KVD_ASCII    MERGE=TRUE    FRIEDEL'S_LAW=TRUE\n"
-         "!SPACE_GROUP_NUMBER=19\n!UNIT_CELL_CONSTANTS= " + cell + "\n" + extra_header +
+         "!SPACE_GROUP_NUMBER=19\n!UNIT_CELL_CONSTANTS= 50.0 60.0 70.0 90 90 90\n" + extra_header +
          "!NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD=5\n!ITEM_H=1\n!ITEM_K=2\n!ITEM_L=3\n!ITEM_IOBS=4\n"
          "!ITEM_SIGMA(IOBS)=5\n!END_OF_HEADER\n"
          "  1 2 3 100.0 10.0\n  2 2 3 200.0 10.0\n  1 1 1 50.0 5.0\n  3 1 2 80.0 8.0\n!END_OF_DATA\n";
@@ -26,14 +25,6 @@ std::string small_file(const std::string& extra_header = "",
 RunResult run(const TempDir& dir, const std::string& control) {
   dir.write("VELMAR.INP", control);
   return testing::run_velmar(dir);
-}
-
-// The last line of the report (the stop message of a failed run).
-std::string last_lines(const std::string& text, int n) {
-  size_t at = text.size();
-  if (at > 0 && text[at - 1] == '\n') --at;
-  for (int i = 0; i < n && at != std::string::npos && at > 0; ++i) at = text.rfind('\n', at - 1);
-  return at == std::string::npos ? text : text.substr(at + 1);
 }
 
 TEST(WholeRun, BannerAssumptionsOperatorsAndTiming) {
@@ -94,7 +85,7 @@ TEST(WholeRun, CompletionErrors) {
     dir.write("a.hkl", small_file());
     const RunResult r = run(dir, c.control);
     EXPECT_NE(r.status, 0) << c.control;
-    EXPECT_TRUE(r.report.ends_with(c.message + "\n")) << c.control << "\n---\n" << last_lines(r.report, 4);
+    EXPECT_TRUE(r.report.ends_with(c.message + "\n")) << c.control << "\n---\n" << r.report;
     EXPECT_TRUE(r.terminal.ends_with(c.message + "\n")) << c.control;
     EXPECT_FALSE(contains(r.report, "cpu time used")) << c.control;
   }
