@@ -2,7 +2,6 @@
 #pragma once
 
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -39,17 +38,10 @@ struct TestRun {
 inline TestRun make_run(int sg, const Cell& cell, const std::vector<std::pair<std::string, int>>& groups,
                         const std::vector<std::pair<std::string, int>>& sets, const std::vector<Measured>& measured) {
   TestRun r;
-  r.tables.run.space_group = sg;
-  r.tables.run.cell = cell;
+  r.tables.run.space_group = sg, r.tables.run.cell = cell;
   r.tables.ops = xsymy(1, cell, sg).ops;
-  for (const auto& [name, mode] : groups) {
-    OutputGroup& g = r.tables.groups.emplace_back();
-    g.name = name, g.mode = mode;
-  }
-  for (const auto& [name, group] : sets) {
-    DataSet& d = r.tables.sets.emplace_back();
-    d.name = name, d.group = group;
-  }
+  for (const auto& [name, mode] : groups) r.tables.groups.emplace_back().name = name, r.tables.groups.back().mode = mode;
+  for (const auto& [name, group] : sets) r.tables.sets.emplace_back().name = name, r.tables.sets.back().group = group;
   r.wavelength.assign(sets.size(), -1.0f);
   std::vector<DataSetBlock> blocks;
   r.obs.resize(measured.size() + sets.size());
@@ -64,8 +56,7 @@ inline TestRun make_run(int sg, const Cell& cell, const std::vector<std::pair<st
       r.obs.key[p] = key, r.obs.intensity[p] = m.i, r.obs.sigma[p] = m.sigma, r.obs.aux[p] = m.aux;
       r.obs.corr[p] = m.corr, r.obs.decay[p++] = m.decay;
     }
-    r.obs.key[p] = ReflKey::end_marker();
-    r.obs.sigma[p++] = -1.0f;
+    r.obs.key[p] = ReflKey::end_marker(), r.obs.sigma[p++] = -1.0f;  // ends the data set
   }
   const UniqueCount count = nhklu(blocks, r.obs.key);
   setctrl(r.tables.ops, reciprocal_basis(cell), blocks, r.obs.key, count.nunique, r.unique);
@@ -73,27 +64,13 @@ inline TestRun make_run(int sg, const Cell& cell, const std::vector<std::pair<st
   return r;
 }
 
-inline std::vector<std::string> split_lines(const std::string& text) {
+inline std::vector<std::string> lines_of(std::istream&& in) {
   std::vector<std::string> lines;
-  std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
 }
-
-inline std::vector<std::string> file_lines(const std::string& name) {
-  std::ifstream in(name);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return split_lines(s.str());
-}
-
-inline std::string read_stream(std::FILE* f) {
-  std::string s;
-  std::rewind(f);
-  for (int c; (c = std::fgetc(f)) != EOF;) s += static_cast<char>(c);
-  std::fclose(f);
-  return s;
-}
+inline std::vector<std::string> split_lines(const std::string& text) { return lines_of(std::istringstream(text)); }
+inline std::vector<std::string> file_lines(const std::string& name) { return lines_of(std::ifstream(name)); }
 
 // A CHARACTER*50 variable as it prints.
 inline std::string padded50(const std::string& name) { return name + std::string(50 - name.size(), ' '); }

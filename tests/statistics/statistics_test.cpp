@@ -1,13 +1,17 @@
-// Shell statistics of a small hand-made data set, recomputed here from their definitions
+// Shell statistics of small hand-made data sets: recomputed here from their definitions
 // (completeness, R-factors, R-meas, I/sigma, CC(1/2), anomalous signal, per-set R-factors),
-// ccmin and the half-set generator.
+// ccmin, the half-set generator, the printed layout line for line, and whole runs.
 #include "statistics/statistics.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <set>
+#include <string>
 #include <tuple>
+#include <vector>
 
 #include "statistics/scaled_data.hpp"
 
@@ -29,10 +33,7 @@ struct Schrage {
   }
 };
 
-struct Obs {
-  int set, h, k, l;
-  float i, sigma;
-};
+using Obs = Measured;
 using Class = std::vector<Obs>;  // in gathering order: data set, then isym
 
 double weight(const Obs& o) { return 1.0 / (double(o.sigma) * o.sigma); }
@@ -96,13 +97,12 @@ void add_anomalous(const Class& minus, const Class& plus, bool last_passed, Shel
   const double w = 1 / (p.s1 * p.s1 + p.s2 * p.s2 + q.s1 * q.s1 + q.s2 * q.s2 +
                         0.0025 * (p.i1 * p.i1 + p.i2 * p.i2 + q.i1 * q.i1 + q.i2 * q.i2));
   s.anomalous.p.insert(s.anomalous.p.end(), {{p.i1 - q.i1, p.i2 - q.i2, w}, {p.i1 - q.i2, p.i2 - q.i1, w}});
-  auto f = [](const Halves& h, double& sf) {
+  auto f = [](const Halves& h) {  // F = sqrt(I) and its sigma from I + sigma(I)
     const double i = std::max(0.0, (h.i1 + h.i2) / 2);
-    sf = std::sqrt(i + std::sqrt(h.s1 * h.s1 + h.s2 * h.s2) / 2) - std::sqrt(i);
-    return std::sqrt(i);
+    return std::pair{std::sqrt(i), std::sqrt(i + std::sqrt(h.s1 * h.s1 + h.s2 * h.s2) / 2) - std::sqrt(i)};
   };
-  double sp = 0, sm = 0;
-  const double fp = f(p, sp), fm = f(q, sm);
+  const auto [fp, sp] = f(p);
+  const auto [fm, sm] = f(q);
   s.sigano += std::fabs(fp - fm) / std::sqrt(sp * sp + sm * sm), ++s.nano;
 }
 
@@ -110,8 +110,7 @@ void add_anomalous(const Class& minus, const Class& plus, bool last_passed, Shel
 // (0,1,2) once, (1,0,-2) once at -2.8 sigma, (1,0,0) centric, (1,1,1) both parities, (2,0,-1)
 // centric, (2,0,1) at -3.4 sigma, (2,1,1) both parities, (3,2,1) beyond 3.05 Angstrom.
 const std::vector<std::pair<Class, Class>> kReflections = {
-    {{}, {{1, 0, 1, 2, 50, 5}}},
-    {{}, {{0, 1, 0, -2, -14, 5}}},
+    {{}, {{1, 0, 1, 2, 50, 5}}}, {{}, {{0, 1, 0, -2, -14, 5}}},
     {{}, {{0, 1, 0, 0, 100, 10}, {0, -1, 0, 0, 104, 10}, {1, 1, 0, 0, 96, 8}}},
     {{{0, 1, -1, 1, 176, 12}, {0, -1, -1, -1, 180, 10}}, {{0, 1, 1, 1, 200, 10}, {1, 1, 1, 1, 210, 15}, {1, -1, 1, -1, 206, 10}}},
     {{}, {{0, 2, 0, -1, 500, 20}, {0, -2, 0, 1, 520, 20}, {1, 2, 0, -1, 480, 25}}},
@@ -125,24 +124,20 @@ double d_spacing(int h, int k, int l) {  // from the monoclinic metric
   return 1 / std::sqrt((h * h / 100.0 + l * l / 196.0 - h * l * cb / 70.0) / sb2 + k * k / 144.0);
 }
 
-int shell_of(double d, const std::vector<float>& shells) {
-  for (size_t i = 0; i < shells.size(); ++i)
-    if (d >= shells[i]) return int(i);
-  return -1;
+size_t shell_of(double d, const std::vector<float>& shells) {  // shells.size() when beyond the last limit
+  return size_t(std::find_if(shells.begin(), shells.end(), [d](float s) { return d >= s; }) - shells.begin());
 }
 
 // Orbits of (h,k,l) -> (-h,k,-l) (with the Friedel mates when asked) per shell.
-std::vector<long> possible(const std::vector<float>& shells, bool friedel) {
-  std::vector<std::set<std::tuple<int, int, int>>> reps(shells.size());
+std::vector<std::set<std::tuple<int, int, int>>> possible(const std::vector<float>& shells, bool friedel) {
+  std::vector<std::set<std::tuple<int, int, int>>> reps(shells.size() + 1);  // the last beyond the limits
   for (int n = 0; n < 15625; ++n) {
-    const int h = n % 25 - 12, k = n / 25 % 25 - 12, l = n / 625 - 12, row = n == 7812 ? -1 : shell_of(d_spacing(h, k, l), shells);
+    const int h = n % 25 - 12, k = n / 25 % 25 - 12, l = n / 625 - 12;
     std::set<std::tuple<int, int, int>> orbit = {{h, k, l}, {-h, k, -l}};
     if (friedel) orbit.insert({{-h, -k, -l}, {h, -k, l}});
-    if (row >= 0) reps[size_t(row)].insert(*orbit.rbegin());
+    if (n != 7812) reps[shell_of(d_spacing(h, k, l), shells)].insert(*orbit.rbegin());  // not (0,0,0)
   }
-  std::vector<long> count;
-  for (const auto& r : reps) count.push_back(long(r.size()));
-  return count;
+  return reps;
 }
 
 TEST(Statistics, ShellsMatchTheirDefinitions) {
@@ -154,37 +149,37 @@ TEST(Statistics, ShellsMatchTheirDefinitions) {
       std::vector<Shell> x(shells.size());
       Schrage rng;
       for (const auto& [minus, plus] : kReflections) {
-        for (const Class* c : {&minus, &plus})
-          for (const Obs& o : *c) m.push_back({o.set, o.h, o.k, o.l, o.i, o.sigma});
-        const int row = shell_of(d_spacing(plus[0].h, plus[0].k, plus[0].l), shells);
-        if (row < 0) continue;
+        m.insert(m.end(), minus.begin(), minus.end()), m.insert(m.end(), plus.begin(), plus.end());
+        const size_t row = shell_of(d_spacing(plus[0].h, plus[0].k, plus[0].l), shells);
+        if (row == shells.size()) continue;
         Class all;  // the one class with Friedel's law, gathered by data set
         for (int j : {0, 1})
           for (const Class* c : {&minus, &plus})
             for (const Obs& o : *c) if (o.set == j) all.push_back(o);
         bool any = false, last = false;
         for (const Class* c : mode == 1 ? std::vector<const Class*>{&all} : std::vector<const Class*>{&minus, &plus})
-          any = (last = add_class(*c, x[size_t(row)], rng)) || any;
-        if (any) add_anomalous(minus, plus, last, x[size_t(row)], rng);
+          any = (last = add_class(*c, x[row], rng)) || any;
+        if (any) add_anomalous(minus, plus, last, x[row], rng);
       }
       const TestRun run = make_run(3, {10, 12, 14, 90, 100, 90}, {{"o", mode}}, {{"a", 1}, {"b", 1}}, m);
       RandomState state;
       const GroupStatistics st = shell_statistics(run.data(), 1, shells, state);
-      const std::vector<long> poss = possible(shells, mode == 1);
+      const auto poss = possible(shells, mode == 1);
       ASSERT_EQ(st.rows(), shells.size() + 1);
       for (size_t row = 0; row < shells.size(); ++row) {  // the total row: see the report layout test
         const Shell& e = x[row];
         const ShellSums& g = st.shell[row];
         EXPECT_EQ(std::make_tuple(g.observed, g.unique, g.possible, g.compared, g.nano),
-                  std::make_tuple(e.observed, e.unique, poss[row], e.compared, e.nano));
+                  std::make_tuple(e.observed, e.unique, long(poss[row].size()), e.compared, e.nano));
         const ShellValues v = shell_values(g);
-        EXPECT_NEAR(v.completeness, 100.0 * double(e.unique) / double(poss[row]), 1e-4);
+        EXPECT_NEAR(v.completeness, 100.0 * double(e.unique) / double(poss[row].size()), 1e-4);
         EXPECT_NEAR(v.r_observed, 100 * e.dev / e.sum_i, 1e-4);
         EXPECT_NEAR(v.r_expected, 100 * e.expected / e.sum_i, 1e-4);
         EXPECT_NEAR(v.r_meas, 100 * e.dev_meas / e.sum_i, 1e-4);
         EXPECT_NEAR(v.i_over_sigma, e.i_over_sigma / double(e.unique), 1e-4);
         EXPECT_NEAR(v.cc_half, 100 * e.half.r(), 1e-3);
         EXPECT_EQ(v.anomal_corr, e.nano >= 2 ? int(std::lround(100 * e.anomalous.r())) : -99);
+        if (double r = 0; e.nano >= 2 && g.anomalous.correlation(r)) { EXPECT_NEAR(r, e.anomalous.r(), 1e-6); }  // unrounded
         EXPECT_NEAR(v.sigano, e.nano > 0 ? e.sigano / double(e.nano) : 0.0, 1e-4);
         for (size_t j : {0u, 1u}) {
           const SetShellValues sv = set_shell_values(st.of_set(j, row));
@@ -201,29 +196,20 @@ TEST(Statistics, ShellsMatchTheirDefinitions) {
 }
 
 TEST(Ccmin, CriticalCorrelations) {
-  EXPECT_NEAR(ccmin(3), 0.999999, 1e-6);
-  EXPECT_NEAR(ccmin(5), 0.9911, 5e-5);
-  EXPECT_FLOAT_EQ(ccmin(2), 1.001f);
-  EXPECT_NEAR(ccmin(30), 3.674 / std::sqrt(3.674 * 3.674 + 28), 1e-6);
-  EXPECT_NEAR(ccmin(31), 3.646 / std::sqrt(3.646 * 3.646 + 29), 1e-6);
-  EXPECT_FLOAT_EQ(ccmin(10000), 0.1f);
+  // t / sqrt(t^2 + n - 2) from the critical t of n - 2 degrees of freedom, at least 0.1.
+  for (const auto& [n, expected, tolerance] : {std::tuple{int64_t{2}, 1.001, 1e-7}, {3, 0.999999, 1e-6}, {5, 0.9911, 5e-5},
+                                               {30, 3.674 / std::sqrt(3.674 * 3.674 + 28), 1e-6},
+                                               {31, 3.646 / std::sqrt(3.646 * 3.646 + 29), 1e-6}, {10000, 0.1, 1e-7}})
+    EXPECT_NEAR(ccmin(n), expected, tolerance) << n;
 }
 
 TEST(Ransplit, GeneratorAndReproducibility) {
+  EXPECT_FLOAT_EQ(Schrage().next(), 842 * 4.656613e-10f);  // (-40014 mod m1) - (-40692 mod m2)
   RandomState state;
-  EXPECT_FLOAT_EQ(lecuyer_uniform(state), 842 * 4.656613e-10f);  // (-40014 mod m1) - (-40692 mod m2)
   Schrage reference;
-  reference.next();
   for (int i = 0; i < 100000; ++i) ASSERT_EQ(lecuyer_uniform(state), reference.next());
-  // Fewer than two usable observations: no draw, empty halves.
-  const std::vector<int16_t> isym = {1, -1, 2};
-  const std::vector<float> y = {10, 20, 30}, s = {1, 1, -1};
-  std::vector<int32_t> scratch(3);
-  const RandomState before = state;
-  const HalfSets h = ransplit(+1, isym, y, s, scratch, state);
-  EXPECT_EQ(std::make_tuple(h.m, h.i1, h.sigma1, h.i2, h.sigma2), std::make_tuple(1, 0.0f, -1.0f, 0.0f, -1.0f));
-  EXPECT_EQ(std::make_pair(state.s1, state.s2), std::make_pair(before.s1, before.s2));
-  // Two runs with fresh generators agree; a generator that goes on does not.
+  // Two runs with fresh generators agree; a generator that goes on does not. (That nothing is
+  // drawn for fewer than two observations shows in the shell statistics above.)
   std::vector<Measured> m;
   for (int n = 0; n < 40; ++n) m.push_back({n % 2, 1 + n % 3, 1, n % 5 - 2, 100.0f + float(n * n % 17), 5});
   const TestRun run = make_run(1, {10, 10, 10, 90, 90, 90}, {{"o", -2}}, {{"a", 1}, {"b", 1}}, m);
@@ -231,9 +217,112 @@ TEST(Ransplit, GeneratorAndReproducibility) {
   const std::vector<float> one_shell = {2.5f};
   const GroupStatistics x = shell_statistics(run.data(), 1, one_shell, a);
   const GroupStatistics z = shell_statistics(run.data(), 1, one_shell, b);
-  EXPECT_EQ(x.shell.back().half.xy, z.shell.back().half.xy);
-  EXPECT_EQ(x.shell.back().anomalous.xy, z.shell.back().anomalous.xy);
+  EXPECT_EQ(std::make_pair(x.shell.back().half.xy, x.shell.back().anomalous.xy),
+            std::make_pair(z.shell.back().half.xy, z.shell.back().anomalous.xy));
   EXPECT_NE(shell_statistics(run.data(), 1, one_shell, a).shell.back().half.xy, x.shell.back().half.xy);
+}
+
+const std::string kFrame = " " + std::string(78, '*');
+
+const std::vector<std::string> kDefinitions = split_lines(
+    " DEFINITIONS:\n R-FACTOR\n observed = (SUM(ABS(I(h,i)-I(h))))/(SUM(I(h,i)))\n"
+    " expected = expected R-FACTOR derived from Sigma(I)\n COMPARED = number of reflections used for calculating R-FACTOR\n"
+    " I/SIGMA  = mean of intensity/Sigma(I) of unique reflections\n            (after merging symmetry-related observations)\n"
+    " Sigma(I) = standard deviation of reflection intensity I\n            estimated from sample statistics\n"
+    " R-meas   = redundancy independent R-factor (intensities)\n"
+    " CC(1/2)  = percentage of correlation between intensities from\n            random half-datasets. Correlation significant at\n"
+    "            the 0.1% level is marked by an asterisk.\n Anomal   = percentage of correlation between random half-sets\n"
+    "  Corr      of anomalous intensity differences. Correlation\n            significant at the 0.1% level is marked.\n"
+    " SigAno   = mean anomalous difference in units of its estimated\n"
+    "            standard deviation (|F(+)-F(-)|/Sigma). F(+), F(-)\n            are structure factor estimates obtained from the\n"
+    "            merged intensity observations in each parity class.\n  Nano    = Number of unique reflections used to calculate\n"
+    "            Anomal_Corr & SigAno. At least two observations\n            for each (+ and -) parity are required.");
+
+// P1, a = 10 Angstrom, two data sets: (1,0,0) twice and (1,1,0) once in the first shell,
+// (2,0,0) three times in the second; the reference data set r.hkl has a group of its own.
+// Worked out by hand:
+//   (1,0,0): mean 105, sigma 7.0711, |dev| 5 and 5, expected deviations sqrt(50/(pi/2));
+//   (2,0,0): mean 42, sigma 2.3094, |dev| 2, 2, 0, expected deviations sqrt((32/3)/(pi/2)).
+TEST(StatisticsReport, LayoutOfOneOutputGroup) {
+  TempDir dir;
+  const std::string out = dir.file("merged.hkl");
+  const TestRun run = make_run(1, {10, 10, 10, 90, 90, 90}, {{out, 1}, {"", 1}}, {{"a.hkl", 1}, {"b.hkl", 1}, {"r.hkl", 2}},
+                               {{0, 1, 0, 0, 100, 10}, {1, 1, 0, 0, 110, 10}, {0, 1, 1, 0, 50, 5}, {0, 2, 0, 0, 40, 4},
+                                {0, -2, 0, 0, 44, 4}, {1, 2, 0, 0, 42, 4}, {2, 1, 0, 0, 1000, 1}});
+  Report rep{std::fopen(dir.file("report").c_str(), "w"), std::fopen(dir.file("terminal").c_str(), "w")};
+  RandomState rng;
+  rstat(rep, run.data(), std::vector<float>{5.5f, 2.8f}, rng);
+  std::fclose(rep.file), std::fclose(rep.terminal);
+  std::vector<std::string> terminal = {
+      kFrame, " STATISTICS OF SCALED OUTPUT DATA SET : " + padded50(out),
+      " FILE TYPE:         KVD_ASCII      MERGE=TRUE           FRIEDEL'S_LAW=TRUE ", "",
+      "         0 OUT OF         6 REFLECTIONS REJECTED", "         3 REFLECTIONS ON OUTPUT FILE ", "", kFrame};
+  terminal.insert(terminal.end(), kDefinitions.begin(), kDefinitions.end());
+  terminal.insert(terminal.end(), {
+      " SUBSET OF INTENSITY DATA WITH SIGNAL/NOISE >= -3.0 AS FUNCTION OF RESOLUTION",
+      " RESOLUTION     NUMBER OF REFLECTIONS    COMPLETENESS R-FACTOR  R-FACTOR COMPARED I/SIGMA   R-meas  CC(1/2)"
+      "  Anomal  SigAno   Nano",
+      "   LIMIT     OBSERVED  UNIQUE  POSSIBLE     OF DATA   observed  expected" + std::string(37, ' ') + "      Corr",
+      //  limit     observed unique possible  complete  R obs     R exp    comp.  I/sigma  R-meas  CC(1/2) Anomal SigAno Nano
+      "     5.50           3       2        13       15.4%       4.8%      5.4%        2   12.42     6.7%   -99.9    -99 "
+      "   0.000       0",
+      "     2.80           3       1        76        1.3%       3.2%      6.2%        3   18.19     3.9%   -99.9    -99 "
+      "   0.000       0",
+      "    total           6       3        89        3.4%       4.2%      5.7%        5   14.35     5.7%   100.0    -99 "
+      "   0.000       0"});
+  EXPECT_EQ(file_lines(dir.file("terminal")), terminal);
+  std::vector<std::string> report = terminal;
+  report.insert(report.end(), {
+      " ========== STATISTICS OF INPUT DATA SET ==========", "  R-FACTORS FOR INTENSITIES OF DATA SET " + padded50("a.hkl"),
+      " RESOLUTION   R-FACTOR   R-FACTOR   COMPARED", "   LIMIT      observed   expected",
+      "     5.50         5.0%       5.6%         1", "     2.80         4.8%       6.2%         2",
+      "    total         4.9%       5.9%         3", "  R-FACTORS FOR INTENSITIES OF DATA SET " + padded50("b.hkl"),
+      " RESOLUTION   R-FACTOR   R-FACTOR   COMPARED", "   LIMIT      observed   expected",
+      "     5.50         4.5%       5.1%         1", "     2.80         0.0%       6.2%         1",
+      "    total         3.3%       5.4%         2"});
+  EXPECT_EQ(file_lines(dir.file("report")), report);  // nothing for the group of the reference data set (blank name)
+  EXPECT_EQ(file_lines(out).size(), 19u + 3u + 1u);  // header, records, end line
+}
+
+// An unmerged P2(1)2(1)2(1) file whose equivalents agree, so that nothing is rejected:
+// 48 reflections, each measured in four symmetry-related settings.
+std::string consistent_input() {
+  std::string s =
+      "!FORMAT=KVD_ASCII    MERGE=FALSE    FRIEDEL'S_LAW=TRUE\n!SPACE_GROUP_NUMBER=19\n"
+      "!UNIT_CELL_CONSTANTS= 50.0 60.0 70.0 90 90 90\n!NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD=8\n!ITEM_H=1\n!ITEM_K=2\n"
+      "!ITEM_L=3\n!ITEM_IOBS=4\n!ITEM_SIGMA(IOBS)=5\n!ITEM_XD=6\n!ITEM_YD=7\n!ITEM_ZD=8\n!END_OF_HEADER\n";
+  for (int n = 0, h, k, l, op; n < 192; ++n) {  // detector x, y and image from the record number
+    h = 1 + n / 48, k = 1 + n / 12 % 4, l = 1 + n / 4 % 3, op = n % 4;
+    for (const int v :
+         {op % 2 ? -h : h, op < 2 ? k : -k, op == 0 || op == 3 ? l : -l, 100 * (h + k + l), 10, 10 + n, 20 + n, 1 + n % 90})
+      s += " " + std::to_string(v);
+    s += "\n";
+  }
+  return s + "!END_OF_DATA\n";
+}
+
+// Whole runs; the output files' contents are checked by the round-trip tests.
+TEST(StatisticsRun, TableOnBothSetRFactorsOnTheReportOnlyAndAnUnwritableFile) {
+  TempDir dir;
+  dir.write("in.hkl", consistent_input());
+  dir.write("VELMAR.INP", "OUTPUT_FILE=out.hkl\nFRIEDEL'S_LAW=FALSE\nINPUT_FILE=in.hkl\nRESOLUTION_SHELLS= 20 8\n");
+  RunResult r = run_velmar(dir);
+  ASSERT_EQ(r.status, 0) << r.terminal;
+  EXPECT_TRUE(contains(r.terminal, "         0 OUT OF       192 REFLECTIONS REJECTED\n"
+                                   "       192 REFLECTIONS ON OUTPUT FILE \n"));
+  EXPECT_TRUE(contains(r.terminal, " for each (+ and -) parity are required.\n"
+                                   "       NOTE:      Friedel pairs are treated as different reflections.\n"
+                                   " SUBSET OF INTENSITY DATA"));
+  EXPECT_TRUE(contains(r.terminal, "\n    total         192      48") && contains(r.report, "\n    total         192      48"));
+  EXPECT_TRUE(contains(r.report, "  R-FACTORS FOR INTENSITIES OF DATA SET in.hkl"));
+  EXPECT_FALSE(contains(r.terminal, "R-FACTORS FOR INTENSITIES OF DATA SET"));
+
+  dir.write("VELMAR.INP", "OUTPUT_FILE=nodir/out.hkl\nINPUT_FILE=in.hkl\n");
+  r = run_velmar(dir);
+  EXPECT_NE(r.status, 0);
+  for (const std::string& text : {r.report, r.terminal})
+    EXPECT_TRUE(contains(text, "\n !!! ERROR !!! CANNOT OPEN OR WRITE nodir/out.hkl\n"));
+  EXPECT_FALSE(contains(r.report, "cpu time used"));
 }
 
 }  // namespace
