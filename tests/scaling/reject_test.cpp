@@ -9,91 +9,46 @@
 namespace velmar {
 namespace {
 
-struct Obs {
+struct Case {
+  const char* what;
+  int t;
   std::vector<int16_t> isym;
   std::vector<float> y, s;
+  float wc;
+  RejectResult expected;
+  std::vector<float> s_after;  // sigmas as the caller's list holds them afterwards
 };
 
-Obs all_plus(std::vector<float> y, std::vector<float> s) {
-  return {std::vector<int16_t>(y.size(), 1), std::move(y), std::move(s)};
-}
-
-TEST(Reject, SingleObservationIsItsOwnMean) {
-  for (float wc : {0.0f, 1.0f, 1.5f}) {
-    Obs o = all_plus({100.0f}, {7.0f});
-    RejectResult r = reject(0, o.isym, o.y, o.s, wc, 1);
-    EXPECT_FLOAT_EQ(r.mean, 100.0f);
-    EXPECT_FLOAT_EQ(r.sigma, 7.0f);
-    EXPECT_EQ(r.m, 1);
+TEST(Reject, Cases) {
+  const float w3 = 1.0f + 0.25f + 1.0f;
+  const std::vector<Case> cases = {
+      {"single observation", 0, {1}, {100}, {7}, 1.5f, {100, 7, 1}, {7}},
+      {"criterion 0 rejects nothing", 0, {1, 1, 1, 1}, {10, 1000, 30, -5}, {1, 2, 1, -1}, 0.0f,
+       {(10 + 250 + 30) / w3, 1 / std::sqrt(w3), 3}, {1, 2, 1, -1}},
+      {"two disagreeing observations fail together", 0, {1, 1}, {100, 500}, {10, 10}, 1.5f, {-1, -1, 0}, {-10, -10}},
+      {"the outlier goes, the rest stays", 0, {1, 1, 1, 1, 1}, {100, 102, 98, 101, 400}, {5, 5, 5, 5, 5}, 1.5f,
+       {100.25f, 2.5f, 4}, {5, 5, 5, 5, -5}},
+      // chi2 = 2 with nu = 1: below 1.5^2 * 6.63 (the 1 % point), above 0.5^2 * 6.63.
+      {"scatter within the quantile", 0, {1, 1}, {0, 2}, {1, 1}, 1.5f, {1, 1 / std::sqrt(2.0f), 2}, {1, 1}},
+      {"scatter beyond the quantile", 0, {1, 1}, {0, 2}, {1, 1}, 0.5f, {-1, -1, 0}, {-1, -1}},
+      {"only the + half is used and changed", +1, {-1, -2, 3, 4}, {100, 900, 50, 52}, {5, 5, 5, 5}, 1.5f,
+       {51, 5 / std::sqrt(2.0f), 2}, {5, 5, 5, 5}},
+      {"the - half fails alone", -1, {-1, -2, 3, 4}, {100, 900, 50, 52}, {5, 5, 5, 5}, 1.5f, {-1, -1, 0},
+       {-5, -5, 5, 5}},
+      {"no usable sigma", 0, {1, 1}, {1, 2}, {0, -3}, 1.5f, {-1, -1, 0}, {-0.0f, -3}},
+      {"no observation", 0, {}, {}, {}, 1.5f, {-1, -1, 0}, {}},
+      // Symmetric outliers around a tight core: the later of two equal scores goes first, then
+      // the other one, no longer tied.
+      {"equal scores", 0, {1, 1, 1, 1, 1, 1}, {-300, 100, 100, 100, 100, 500}, {5, 5, 5, 5, 5, 5}, 1.5f,
+       {100, 2.5f, 4}, {-5, 5, 5, 5, 5, -5}},
+  };
+  for (Case c : cases) {
+    const RejectResult r = reject(c.t, c.isym, c.y, c.s, c.wc, 1);
+    EXPECT_NEAR(r.mean, c.expected.mean, 1e-4) << c.what;
+    EXPECT_NEAR(r.sigma, c.expected.sigma, 1e-6) << c.what;
+    EXPECT_EQ(r.m, c.expected.m) << c.what;
+    EXPECT_EQ(c.s, c.s_after) << c.what;
   }
-}
-
-TEST(Reject, NoRejectionWithZeroCriterion) {
-  Obs o = all_plus({10.0f, 1000.0f, 30.0f, -5.0f}, {1.0f, 2.0f, 1.0f, -1.0f});
-  RejectResult r = reject(0, o.isym, o.y, o.s, 0.0f, 1);
-  const double w = 1 + 0.25 + 1;
-  EXPECT_NEAR(r.mean, (10 + 1000 * 0.25 + 30) / w, 1e-3);
-  EXPECT_NEAR(r.sigma, 1 / std::sqrt(w), 1e-6);
-  EXPECT_EQ(r.m, 3);
-  EXPECT_EQ(o.s, (std::vector<float>{1.0f, 2.0f, 1.0f, -1.0f}));
-}
-
-TEST(Reject, TwoDisagreeingObservationsFailTogether) {
-  Obs o = all_plus({100.0f, 500.0f}, {10.0f, 10.0f});
-  RejectResult r = reject(0, o.isym, o.y, o.s, 1.5f, 1);
-  EXPECT_EQ(r.m, 0);
-  EXPECT_EQ(r.mean, -1.0f);
-  EXPECT_EQ(r.sigma, -1.0f);
-  EXPECT_EQ(o.s, (std::vector<float>{-10.0f, -10.0f}));
-}
-
-TEST(Reject, RemovesTheOutlierAndKeepsTheRest) {
-  Obs o = all_plus({100.0f, 102.0f, 98.0f, 101.0f, 400.0f}, {5.0f, 5.0f, 5.0f, 5.0f, 5.0f});
-  RejectResult r = reject(0, o.isym, o.y, o.s, 1.5f, 1);
-  EXPECT_EQ(r.m, 4);
-  EXPECT_NEAR(r.mean, 100.25f, 1e-4);
-  EXPECT_NEAR(r.sigma, 2.5f, 1e-6);
-  EXPECT_EQ(o.s[4], -5.0f);
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(o.s[static_cast<size_t>(i)], 5.0f);
-}
-
-TEST(Reject, ScatterWithinTheQuantileIsAccepted) {
-  // chi2 = 2 with nu = 1: below 1.5^2 * 6.63 (the 1 % point), nothing goes.
-  Obs o = all_plus({0.0f, 2.0f}, {1.0f, 1.0f});
-  RejectResult r = reject(0, o.isym, o.y, o.s, 1.5f, 1);
-  EXPECT_EQ(r.m, 2);
-  EXPECT_FLOAT_EQ(r.mean, 1.0f);
-  // With wc = 0.5 the same scatter exceeds the limit (0.25 * 6.63 = 1.66) and both fail.
-  r = reject(0, o.isym, o.y, o.s, 0.5f, 1);
-  EXPECT_EQ(r.m, 0);
-}
-
-TEST(Reject, OnlyTheSelectedHalfIsUsedAndChanged) {
-  Obs o{{-1, -2, 3, 4}, {100.0f, 900.0f, 50.0f, 52.0f}, {5.0f, 5.0f, 5.0f, 5.0f}};
-  RejectResult plus = reject(+1, o.isym, o.y, o.s, 1.5f, 1);
-  EXPECT_EQ(plus.m, 2);
-  EXPECT_FLOAT_EQ(plus.mean, 51.0f);
-  RejectResult minus = reject(-1, o.isym, o.y, o.s, 1.5f, 1);
-  EXPECT_EQ(minus.m, 0);
-  EXPECT_EQ(o.s, (std::vector<float>{-5.0f, -5.0f, 5.0f, 5.0f}));
-}
-
-TEST(Reject, AllSigmasUnusableFails) {
-  Obs o = all_plus({1.0f, 2.0f}, {0.0f, -3.0f});
-  RejectResult r = reject(0, o.isym, o.y, o.s, 1.5f, 1);
-  EXPECT_EQ(r.m, 0);
-  EXPECT_EQ(o.s[1], -3.0f);
-  EXPECT_LE(o.s[0], 0.0f);
-  Obs none;
-  EXPECT_EQ(reject(0, none.isym, none.y, none.s, 1.5f, 1).m, 0);
-}
-
-TEST(Reject, EqualScoresRemoveTheLaterObservation) {
-  // Symmetric outliers around a tight core: the later of the two equal scores goes first.
-  Obs o = all_plus({-300.0f, 100.0f, 100.0f, 100.0f, 100.0f, 500.0f}, {5.0f, 5.0f, 5.0f, 5.0f, 5.0f, 5.0f});
-  reject(0, o.isym, o.y, o.s, 1.5f, 1);
-  EXPECT_LT(o.s[5], 0.0f);
-  EXPECT_LT(o.s[0], 0.0f);  // then the other one, no longer tied
 }
 
 }  // namespace
