@@ -97,10 +97,4 @@ inline bool contains(const std::string& text, std::string_view part) {
   return text.find(part) != std::string::npos;
 }
 
-inline int count_of(const std::string& text, std::string_view part) {
-  int n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
-  return n;
-}
-
 }  // namespace velmar::testing

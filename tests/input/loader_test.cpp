@@ -212,15 +212,13 @@ TEST(Loader, MeasuredFileCountsMatchAnIndependentCount) {
 }
 
 TEST(Loader, EveryMeasuredFileLoads) {
-  const char* names[] = {"lysozyme_wedge.hkl", "p1_wedge.hkl", "lta_t1.hkl", "feacac13.hkl",
-                         "stw_t1.hkl", "stw_t2.hkl", "stw_t3.hkl", "stw_t4.hkl"};
-  for (const char* name : names) {
+  for (const char* name : {"lysozyme_wedge.hkl", "p1_wedge.hkl", "lta_t1.hkl", "feacac13.hkl", "stw_t1.hkl",
+                           "stw_t2.hkl", "stw_t3.hkl", "stw_t4.hkl"}) {
     const std::string file = testing::real_data(name);
     if (file.empty()) GTEST_SKIP() << "measured data not available";
     TempDir dir;
     const RunResult r = run(dir, "OUTPUT_FILE=o\nINPUT_FILE=" + file + "\n");
-    EXPECT_EQ(r.status, 0) << name << r.report;
-    EXPECT_GT(summary_of(r.report, 1).accepted, 1000) << name;
+    EXPECT_TRUE(r.status == 0 && summary_of(r.report, 1).accepted > 1000) << name << r.report;
   }
 }
 
