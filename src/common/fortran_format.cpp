@@ -256,5 +256,6 @@ std::string fmt_f(double v, int w, int d) { std::string s; put_f(s, v, w, d); re
 std::string fmt_e(double v, int w, int d) { std::string s; put_e(s, v, w, d); return s; }
 std::string fmt_es(double v, int w, int d) { std::string s; put_es(s, v, w, d); return s; }
 std::string fmt_a(std::string_view t, int w) { std::string s; put_a(s, t, w); return s; }
+std::string fmt_char(std::string_view t, int len) { std::string s; put_char(s, t, len); return s; }
 
 }  // namespace velmar

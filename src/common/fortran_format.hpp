@@ -31,5 +31,6 @@ std::string fmt_f(double v, int w, int d);
 std::string fmt_e(double v, int w, int d);
 std::string fmt_es(double v, int w, int d);
 std::string fmt_a(std::string_view t, int w);
+std::string fmt_char(std::string_view t, int len);
 
 }  // namespace velmar

@@ -39,12 +39,6 @@ void check_memory(int64_t m, int64_t largest_block) {
     stop("!!! ERROR !!! NOT ENOUGH MEMORY FOR" + fmt_i(m, 12) + " OBSERVATIONS");
 }
 
-std::string name50(std::string_view name) {
-  std::string s;
-  put_char(s, name, kMaxNameLength);
-  return s;
-}
-
 }  // namespace
 
 std::string scratch_file_name(int job) {
@@ -132,9 +126,9 @@ void read_back_observations(std::span<const LoadingJob> jobs, std::span<const Da
   for (size_t k = 0; k < jobs.size(); ++k)
     if (!read_job(jobs[k], blocks, buffer, obs)) status[k] = -1;
   for (size_t k = 0; k < jobs.size(); ++k)
-    if (status[k] != 0) stop("!!! ERROR !!! CANNOT OPEN OR READ FILE  " + name50(jobs[k].scratch_name));
+    if (status[k] != 0) stop("!!! ERROR !!! CANNOT OPEN OR READ FILE  " + fmt_char(jobs[k].scratch_name, kMaxNameLength));
   if (m == 0 || !obs.key.back().is_end_marker())
-    stop("!!! ERROR !!! CANNOT OPEN OR READ FILE  " + name50(jobs.front().scratch_name));
+    stop("!!! ERROR !!! CANNOT OPEN OR READ FILE  " + fmt_char(jobs.front().scratch_name, kMaxNameLength));
 }
 
 void build_unique_table(std::span<const Symop> ops, const Cell& cell, std::span<const DataSetBlock> blocks,

@@ -16,12 +16,6 @@ namespace {
 
 const char kIllegalCell[] = "!!! ERROR !!! ILLEGAL SPACE GROUP OR CELL CONSTANTS";
 
-std::string name50(std::string_view name) {
-  std::string s;
-  put_char(s, name, kMaxNameLength);
-  return s;
-}
-
 bool cell_is_valid(const Cell& c) {
   for (float x : c)
     if (x <= 0.0f) return false;
@@ -33,7 +27,7 @@ bool cell_is_valid(const Cell& c) {
 void read_input_headers(int recl_unit, ControlTables& t) {
   for (DataSet& s : t.sets) {
     const HeaderValues h = readhdr(recl_unit, s.name, s.kind);
-    if (h.status != 0) stop_after_blank("!!! ERROR !!! CANNOT OPEN OR READ " + name50(s.name));
+    if (h.status != 0) stop_after_blank("!!! ERROR !!! CANNOT OPEN OR READ " + fmt_char(s.name, kMaxNameLength));
     if (s.kind == "KVD_ASCII") {
       s.res_low = std::min(s.res_low, h.res_low);
       s.res_high = std::max(s.res_high, h.res_high);
@@ -129,7 +123,7 @@ std::pair<float, float> fit_ranges_to_shells(ControlTables& t) {
     const float low = s.res_low, high = s.res_high;
     s.res_high = std::max(s.res_high, dmin);
     if (s.res_low <= s.res_high) {
-      std::string text = "\n !!! ERROR !!! INPUT FILE" + name50(s.name) + "\n SPECIFIED RESOLUTION RANGE ";
+      std::string text = "\n !!! ERROR !!! INPUT FILE" + fmt_char(s.name, kMaxNameLength) + "\n SPECIFIED RESOLUTION RANGE ";
       put_f(text, low, 9, 2);
       put_f(text, high, 9, 2);
       text += " OUTSIDE RESOLUTION SHELLS\n !!! ERROR !!!";
@@ -172,7 +166,7 @@ void check_names_and_number_crystals(ControlTables& t) {
     DataSet& s = t.sets[i];
     if (s.crystal_name.empty()) continue;
     if (s.kind != "KVD_ASCII")
-      stop_after_blank("!!! ERROR !!! TYPE OF INPUT DATA SET" + name50(s.name) +
+      stop_after_blank("!!! ERROR !!! TYPE OF INPUT DATA SET" + fmt_char(s.name, kMaxNameLength) +
                        " MUST BE  KVD_ASCII  FOR 0-DOSE CORRECTION OF THE DATA");
     for (size_t j = 0; j < i && s.crystal == 0; ++j)
       if (t.sets[j].crystal_name == s.crystal_name) s.crystal = t.sets[j].crystal;
@@ -193,7 +187,7 @@ void complete_control_tables(const Report& rep, int recl_unit, ControlTables& t)
     if (s.corrections.find("ALL") != std::string::npos) s.corrections = " DECAY MODULATION ABSORPTION ";
   append_reference_set(t, fit_ranges_to_shells(t));
   const DataSet& ref = t.sets[static_cast<size_t>(t.run.reference - 1)];
-  rep.both("ALL DATA SETS WILL BE SCALED TO " + name50(ref.name));
+  rep.both("ALL DATA SETS WILL BE SCALED TO " + fmt_char(ref.name, kMaxNameLength));
   check_names_and_number_crystals(t);
 }
 

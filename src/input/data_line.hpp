@@ -3,6 +3,8 @@
 
 #include <array>
 
+#include "common/observations.hpp"
+
 namespace velmar {
 
 enum class ReadResult {
@@ -12,7 +14,6 @@ enum class ReadResult {
 };
 
 inline constexpr float kSigmaAbsent = -1.0f;
-inline constexpr float kPsiNotGiven = 9999.0f;
 
 // h, k, l as read (not reindexed). The first intensity is I, or I(+) of a file that keeps
 // Friedel mates apart; the second is I(-), carried with sigma -1 when there is none. A sigma
@@ -22,7 +23,7 @@ struct DataLine {
   int h = 0, k = 0, l = 0;
   float intensity = 0.0f, sigma = kSigmaAbsent;
   float intensity2 = 0.0f, sigma2 = kSigmaAbsent;
-  float x = 0.0f, y = 0.0f, z = 0.0f, psi = kPsiNotGiven;
+  float x = 0.0f, y = 0.0f, z = 0.0f, psi = kPsiUnknown;
   // DIRECT records only, raw: rotation-axis direction as two angles (S11, S12) and rotation
   // angle about it (S14), all in hundredths of a degree, and the incident beam (R4..R6).
   int axis_angle1 = 0, axis_angle2 = 0, axis_rotation = 0;

@@ -51,7 +51,7 @@ bool decode_record(const unsigned char* rec, bool swap, DataLine& out) {
   out.z = static_cast<float>(short_field(rec, 13, swap));
   out.x = static_cast<float>(short_field(rec, 15, swap)) / 10.0f;
   out.y = static_cast<float>(short_field(rec, 16, swap)) / 10.0f;
-  out.psi = kPsiNotGiven;
+  out.psi = kPsiUnknown;
   out.axis_angle1 = short_field(rec, 11, swap);
   out.axis_angle2 = short_field(rec, 12, swap);
   out.axis_rotation = short_field(rec, 14, swap);

@@ -64,7 +64,7 @@ ReadResult take_kvd_line(const ItemColumns& c, const LineValues& v, DataLine& ou
   out.x = value_or(v, c.xd, 0.0f);
   out.y = value_or(v, c.yd, 0.0f);
   out.z = value_or(v, c.zd, 0.0f);
-  out.psi = value_or(v, c.psi, kPsiNotGiven);
+  out.psi = value_or(v, c.psi, kPsiUnknown);
   return ReadResult::kData;
 }
 

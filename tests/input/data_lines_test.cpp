@@ -68,7 +68,7 @@ TEST(DataLinesKvd, ItemsCommentsBlankLinesAndEndOfData) {
   const ReadAll s = kvd(kvd_header(5, "!ITEM_ZD=3\n!ITEM_XD=6\n!ITEM_PSI=-1\n") + "+1 2 3 400 20");
   EXPECT_EQ(s.end, ReadResult::kEnd);
   ASSERT_EQ(s.lines.size(), 1u);
-  EXPECT_EQ(fields(s.lines[0]), (std::vector<float>{1, 2, 3, 400, 20, 0, -1, 0, 0, 3, kPsiNotGiven}));
+  EXPECT_EQ(fields(s.lines[0]), (std::vector<float>{1, 2, 3, 400, 20, 0, -1, 0, 0, 3, kPsiUnknown}));
 }
 
 TEST(DataLinesKvd, LongLinesAndGarbage) {
@@ -101,7 +101,7 @@ TEST(DataLinesOtherKinds, NormalAnomalOldhkl) {
   ASSERT_EQ(n.end, ReadResult::kEnd);
   ASSERT_EQ(n.lines.size(), 3u);  // sigma 10% of I, at least 1, when not given
   EXPECT_EQ((std::vector<float>{n.lines[0].sigma, n.lines[1].sigma}), (std::vector<float>{50, 1}));
-  EXPECT_EQ(fields(n.lines[2]), (std::vector<float>{1, 2, 3, 5, 0.5f, 0, -1, 0, 0, 0, kPsiNotGiven}));
+  EXPECT_EQ(fields(n.lines[2]), (std::vector<float>{1, 2, 3, 5, 0.5f, 0, -1, 0, 0, 0, kPsiUnknown}));
   EXPECT_EQ(read_bytes(FileKind::kNormal, "10000 0 0 x\n").end, ReadResult::kEnd);
   EXPECT_EQ(read_bytes(FileKind::kNormal, "").end, ReadResult::kEnd);
   EXPECT_EQ(read_bytes(FileKind::kNormal, "1 2 3\n").end, ReadResult::kUnreadable);
@@ -109,7 +109,7 @@ TEST(DataLinesOtherKinds, NormalAnomalOldhkl) {
   const std::string anomal = "1 2 3 100 10 200 20 0 0 0 0\n1 2 3 100 -1 200 20 0 0 0 0\n1 2 3 100 0 200 -2 0 0 0 0\n";
   const ReadAll apart = read_bytes(FileKind::kAnomal, anomal, false), one = read_bytes(FileKind::kAnomal, anomal, true);
   ASSERT_EQ(apart.lines.size() + one.lines.size(), 6u);
-  EXPECT_EQ(fields(apart.lines[0]), (std::vector<float>{1, 2, 3, 100, 10, 200, 20, 0, 0, 0, kPsiNotGiven}));
+  EXPECT_EQ(fields(apart.lines[0]), (std::vector<float>{1, 2, 3, 100, 10, 200, 20, 0, 0, 0, kPsiUnknown}));
   EXPECT_FLOAT_EQ(one.lines[0].intensity, 120.0f);  // weighted with 1/100 and 1/400
   EXPECT_FLOAT_EQ(one.lines[0].sigma, 1.0f / std::sqrt(0.0125f));
   EXPECT_EQ((std::vector<float>{one.lines[0].sigma2, one.lines[1].intensity, one.lines[1].sigma}),
@@ -166,7 +166,7 @@ TEST(DirectFile, FieldsInEitherByteOrderAcrossReadBuffers) {
     ASSERT_EQ(r.end, ReadResult::kEnd);
     ASSERT_EQ(r.lines.size(), size_t(n));
     const DataLine& d = r.lines[1];
-    EXPECT_EQ(fields(d), (std::vector<float>{-23, -7, 12, 3, 2.5f, 0, -1, 1501.2f, -0.3f, 2, kPsiNotGiven}));
+    EXPECT_EQ(fields(d), (std::vector<float>{-23, -7, 12, 3, 2.5f, 0, -1, 1501.2f, -0.3f, 2, kPsiUnknown}));
     EXPECT_EQ((std::vector<int>{d.axis_angle1, d.axis_angle2, d.axis_rotation}), (std::vector<int>{4500, -9000, 1234}));
     EXPECT_EQ(d.beam, (std::array<float, 3>{0.01f, -0.02f, 0.9997f}));
     EXPECT_EQ(std::make_pair(r.lines.back().intensity, r.lines.back().z), std::make_pair(n * 1.5f, float(n % 900)));
