@@ -5,7 +5,7 @@
 
 #include "common/error.hpp"
 #include "common/fortran_format.hpp"
-#include "statistics/equivalents.hpp"
+#include "common/equivalents.hpp"
 #include "symmetry/spacegroups.hpp"
 
 namespace velmar {
