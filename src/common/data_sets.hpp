@@ -32,6 +32,7 @@ enum class LoadStatus : int {
   kUnreadable = -2,     // the input file could not be opened or read
   kUseless = -3,        // mean intensity <= 0
   kIndexOverflow = -4,  // indices beyond what a reflection key holds
+  kBeyondLimit = -5,    // a reflection with d < lambda/2, which no diffraction experiment records
 };
 
 // A data set that stops the run.

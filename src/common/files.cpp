@@ -35,8 +35,8 @@ bool same_file(const std::string& a, const std::string& b) {
   if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0)
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
   std::error_code ea, eb;
-  const std::filesystem::path pa = std::filesystem::weakly_canonical(a, ea);
-  const std::filesystem::path pb = std::filesystem::weakly_canonical(b, eb);
+  const std::filesystem::path pa = std::filesystem::weakly_canonical(std::filesystem::absolute(a, ea), ea);
+  const std::filesystem::path pb = std::filesystem::weakly_canonical(std::filesystem::absolute(b, eb), eb);
   if (ea || eb) return a == b;
   return pa == pb;
 }

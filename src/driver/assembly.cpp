@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <limits>
 
 #include "common/error.hpp"
@@ -11,25 +10,14 @@
 #include "input/scratch.hpp"
 #include "symmetry/cell_geometry.hpp"
 #include "symmetry/qsort.hpp"
+#include "symmetry/shell_count.hpp"
 #include "symmetry/unique_table.hpp"
 
 namespace velmar {
 namespace {
 
-// MemAvailable of the system in bytes, or -1 when it cannot be read.
-int64_t available_memory() {
-  std::ifstream meminfo("/proc/meminfo");
-  std::string name;
-  int64_t kib = 0;
-  std::string unit;
-  while (meminfo >> name >> kib >> unit)
-    if (name == "MemAvailable:") return kib * 1024;
-  return -1;
-}
-
 // The list and the sort buffer of the largest block must fit into the memory available.
-void check_memory(int64_t m, int64_t largest_block) {
-  const int64_t available = available_memory();
+void check_memory(int64_t m, int64_t largest_block, int64_t available) {
   const int64_t needed = m * kBytesPerObservation + largest_block * static_cast<int64_t>(sizeof(ScratchRecord));
   if (m > std::numeric_limits<int32_t>::max() || (available >= 0 && needed > available))
     stop("!!! ERROR !!! NOT ENOUGH MEMORY FOR" + fmt_i(m, 12) + " OBSERVATIONS");
@@ -44,7 +32,7 @@ std::string scratch_file_name(int job) {
 }
 
 std::vector<LoadingJob> make_loading_jobs(int processors, int nset, UnitTable& units) {
-  processors = std::min(processors, 32);
+  processors = std::min(processors, kMaxLoadingJobs);
   if (processors > 0) processors = 1;  // the loading runs in one job
   const int p = std::max(1, std::min(processors, nset));
   const int c = (nset - 1) / p;
@@ -108,11 +96,11 @@ bool read_job(const LoadingJob& job, std::span<const DataSetBlock> blocks, std::
 }  // namespace
 
 void read_back_observations(std::span<const LoadingJob> jobs, std::span<const DataSetBlock> blocks,
-                            ObservationList& obs) {
+                            ObservationList& obs, int64_t available_memory) {
   const int64_t m = list_length(blocks);
   int64_t largest_block = 0;
   for (const DataSetBlock& b : blocks) largest_block = std::max(largest_block, b.nrec + 1);
-  check_memory(m, largest_block);
+  check_memory(m, largest_block, available_memory);
   obs.resize(static_cast<size_t>(m));
   std::vector<int> status(jobs.size(), 0);
   std::vector<ScratchRecord> buffer;
@@ -160,6 +148,12 @@ void data_set_ranges(const UniqueTable& table, const ObservationList& obs, std::
     const float q = s.range.max_i_over_sigma;
     s.range.b_min = q > 1.0f ? -0.9f / (q * q) : -0.9f;
   }
+}
+
+void check_shell_cost(const Cell& cell, std::span<const float> shells) {
+  if (shells.empty()) return;
+  if (lattice_points_within(invcel(cell).volume, shells.back()) > kMaxLatticePoints)
+    stop("!!! ERROR !!! RESOLUTION TOO HIGH FOR THE UNIT CELL (MORE THAN 4.0E+09 RECIPROCAL LATTICE POINTS)");
 }
 
 std::vector<float> default_shells(int64_t nunique, float ss_max) {

@@ -14,6 +14,9 @@
 
 namespace velmar {
 
+// The processor count is clamped to 32, and so is the number of loading jobs.
+inline constexpr int kMaxLoadingJobs = 32;
+
 // The loading jobs for the processor count of the control file (always one job).
 std::vector<LoadingJob> make_loading_jobs(int processors, int nset, UnitTable& units);
 // "VMROUT_" + two-digit job number + ".tmp".
@@ -23,10 +26,11 @@ std::string scratch_file_name(int job);
 std::vector<DataSetBlock> observation_blocks(std::span<const DataSet> sets);
 int64_t list_length(std::span<const DataSetBlock> blocks);
 
-// Allocates the observation list (stopping with a message when memory does not suffice) and
-// reads every job's scratch file back (deleting it), each data set's block sorted by key.
+// Allocates the observation list (stopping with a message when it would not fit into
+// `available_memory` bytes; -1 = unknown) and reads every job's scratch file back (deleting
+// it), each data set's block sorted by key.
 void read_back_observations(std::span<const LoadingJob> jobs, std::span<const DataSetBlock> blocks,
-                            ObservationList& obs);
+                            ObservationList& obs, int64_t available_memory);
 
 // Counts the unique reflections and builds their table.
 void build_unique_table(std::span<const Symop> ops, const Cell& cell, std::span<const DataSetBlock> blocks,
@@ -34,6 +38,10 @@ void build_unique_table(std::span<const Symop> ops, const Cell& cell, std::span<
 
 // Fills every data set's observed ranges and the lower bound b_min of its error model.
 void data_set_ranges(const UniqueTable& table, const ObservationList& obs, std::span<DataSet> sets);
+
+// Stops the run when counting the possible reflections up to the last shell limit would
+// enumerate more reciprocal-lattice points than any real data set needs.
+void check_shell_cost(const Cell& cell, std::span<const float> shells);
 
 // Shell limits in Angstrom, equal steps in (1/d)^2 up to ss_max, NUNIQ/100 of them (1..20).
 std::vector<float> default_shells(int64_t nunique, float ss_max);

@@ -5,8 +5,11 @@
 #include <string>
 
 #include "common/error.hpp"
+#include "common/files.hpp"
 #include "common/fortran_format.hpp"
+#include "driver/assembly.hpp"
 #include "driver/control_file.hpp"
+#include "input/loader.hpp"
 #include "input/readhdr.hpp"
 #include "symmetry/cell_geometry.hpp"
 #include "symmetry/spacegroups.hpp"
@@ -152,8 +155,7 @@ void append_reference_set(ControlTables& t, std::pair<float, float> range) {
 
 void check_names_and_number_crystals(ControlTables& t) {
   for (const OutputGroup& g : t.groups)
-    for (const DataSet& s : t.sets)
-      if (!g.name.empty() && g.name == s.name) stop("!!! ERROR !!! OUTPUT FILE HAS SAME NAME AS INPUT FILE");
+    if (!g.name.empty() && writes_over_an_input(g.name, t)) stop("!!! ERROR !!! OUTPUT FILE HAS SAME NAME AS INPUT FILE");
   for (size_t i = 0; i < t.sets.size(); ++i) {
     DataSet& s = t.sets[i];
     if (s.crystal_name.empty()) continue;
@@ -167,6 +169,16 @@ void check_names_and_number_crystals(ControlTables& t) {
 }
 
 }  // namespace
+
+bool writes_over_an_input(const std::string& output, const ControlTables& t) {
+  for (const DataSet& s : t.sets)
+    if (output == s.name || same_file(output, s.name)) return true;
+  for (const char* own : {"VELMAR.INP", kReportFileName, kExclusionListName})
+    if (same_file(output, own)) return true;
+  for (int job = 1; job <= kMaxLoadingJobs; ++job)
+    if (same_file(output, scratch_file_name(job))) return true;
+  return false;
+}
 
 void complete_control_tables(const Report& rep, ControlTables& t) {
   if (t.sets.empty() || t.groups.empty()) stop("!!! ERROR !!! NOTHING TO SCALE TOGETHER");

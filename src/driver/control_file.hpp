@@ -2,6 +2,7 @@
 // them from the input headers and the space-group tables.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "common/report.hpp"
@@ -24,6 +25,10 @@ void read_control_cards(std::string_view control_text, const Report& rep, int sh
 
 // The completion steps after the last card: headers, output modes, symmetry, checks.
 void complete_control_tables(const Report& rep, ControlTables& t);
+
+// True when writing `output` would overwrite an input file, the control file, the report,
+// the exclusion list or a scratch file (the same file under any spelling or link).
+bool writes_over_an_input(const std::string& output, const ControlTables& t);
 
 // NSETMAX from a pre-scan of the control file.
 int prescan_capacity(std::string_view control_text);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "common/error.hpp"
 #include "common/files.hpp"
@@ -25,6 +26,7 @@ constexpr int kShellCapacity = kMaxShells;
 
 // Everything the run owns, released when the run ends.
 struct Run {
+  RunEnvironment env;
   Report rep;
   UnitTable units;
   int report_unit = 0, control_unit = 0;
@@ -37,6 +39,7 @@ struct Run {
   UniqueTable unique;
   std::vector<float> shells;
   RandomState random;  // half-set generator, one sequence per run
+  bool report_failure_told = false;
 };
 
 bool read_whole_file(const char* name, std::string& text) {
@@ -100,7 +103,8 @@ bool load_observations(Run& run) {
   readhkl1(run.rep, run.tables, jobs);
   run.blocks = observation_blocks(run.tables.sets);
   if (list_length(run.blocks) < 2) return false;
-  read_back_observations(jobs, run.blocks, run.obs);
+  const int64_t memory = run.env.memory_bytes == -2 ? available_memory_bytes() : run.env.memory_bytes;
+  read_back_observations(jobs, run.blocks, run.obs, memory);
   return true;
 }
 
@@ -120,6 +124,7 @@ void assemble_unique_reflections(Run& run) {
       if (!is_reference_group(t, s)) ss_max = std::max(ss_max, s.range.ss_max);
     run.shells = default_shells(static_cast<int64_t>(run.unique.size()), ss_max);
   }
+  check_shell_cost(t.run.cell, run.shells);
 }
 
 void run_stages(Run& run) {
@@ -141,25 +146,28 @@ bool close_report(Run& run) {
   const bool closed = std::fclose(run.rep.file) == 0;
   run.rep.file = nullptr;
   if (ok && closed) return true;
-  run.rep.to_terminal(std::string(" !!! ERROR !!! CANNOT WRITE FILE ") + kReportFileName);
+  if (!run.report_failure_told) run.rep.to_terminal(std::string(" !!! ERROR !!! CANNOT WRITE FILE ") + kReportFileName);
   return false;
 }
 
 }  // namespace
 
-int velmar() {
+int velmar(const RunEnvironment& env) {
   Run run;
+  run.env = env;
+  run.rep.terminal = env.terminal;
   int status = 1;
   try {
     run_stages(run);
     status = 0;
   } catch (const VelmarError& e) {
     run.rep.both_lines(e.what());
+    run.report_failure_told = std::string_view(e.what()).ends_with(std::string("CANNOT WRITE FILE ") + kReportFileName);
   } catch (const std::bad_alloc&) {
     run.rep.both(" !!! ERROR !!! NOT ENOUGH MEMORY FOR THIS RUN");
   }
   remove_all_scratch_files();
-  std::fflush(stdout);
+  if (run.rep.terminal) std::fflush(run.rep.terminal);
   if (!close_report(run)) status = 1;
   return status;
 }

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 #include <system_error>
 
 #include "common/error.hpp"
@@ -51,7 +52,7 @@ LoadSetup prepare_loading(const Report& rep, const ControlTables& t) {
   const float det = invers(reidx_rotation(t.run.reidx), s.reidx_inverse);
   if (std::lround(det) == 0) stop("!!! ERROR !!! ILLEGAL REINDEXING TRANSFORMATION");
   s.exclusions = new_hash_table(kExclusionTableSize);
-  s.exclusion_count = read_exclusion_list("REMOVE.HKL", t.ops, s.exclusions);
+  s.exclusion_count = read_exclusion_list(kExclusionListName, t.ops, s.exclusions);
   if (s.exclusion_count > 0) {
     rep.both("");
     rep.both("NUMBER OF UNIQUE REFLECTIONS IN FILE \"REMOVE.HKL\"" + fmt_i(s.exclusion_count, 8));
@@ -92,11 +93,12 @@ struct SetLoad {
   int reindex_class;
   ScratchWriter& scratch;
   LoadedData& result;
+  float max_one_over_d;  // 2/lambda where the wavelength is known, else unbounded
   double intensity_sum = 0;
   ScratchRecord last{};
 };
 
-enum class LineOutcome { kDone, kSkipped, kWriteFailed, kIndexOverflow };
+enum class LineOutcome { kDone, kSkipped, kWriteFailed, kIndexOverflow, kBeyondLimit };
 
 bool write_intensity(SetLoad& s, const ReflKey& key, float intensity, float sigma, const DataLine& line,
                      float psi) {
@@ -120,6 +122,7 @@ LineOutcome load_line(SetLoad& s, const DataLine& line) {
   if (!reduce(h, k, l, s.ops, key)) return LineOutcome::kIndexOverflow;
   const float one_over_d = std::sqrt(one_over_d_squared(s.setup.b, h, k, l));
   if (!(s.set.res_low * one_over_d >= 1.0f && s.set.res_high * one_over_d <= 1.0f)) return LineOutcome::kSkipped;
+  if (one_over_d > s.max_one_over_d) return LineOutcome::kBeyondLimit;  // d < lambda/2 cannot be measured
   if (s.setup.exclusion_count > 0 &&
       hash64_find(s.setup.exclusions, ReflKey{key.h, key.k, key.l, 0}.packed()) != 0) {
     ++s.result.rejected;
@@ -149,6 +152,7 @@ LoadStatus load_lines(SetLoad& s, ReflectionReader& reader) {
     switch (load_line(s, line)) {
       case LineOutcome::kWriteFailed: return LoadStatus::kScratchFailed;
       case LineOutcome::kIndexOverflow: return LoadStatus::kIndexOverflow;
+      case LineOutcome::kBeyondLimit: return LoadStatus::kBeyondLimit;
       case LineOutcome::kDone:
       case LineOutcome::kSkipped: break;
     }
@@ -171,7 +175,8 @@ void load_data_set(const ControlTables& t, const LoadSetup& setup, int iset, Scr
     inconsistent = hdr.space_group != t.run.space_group || !cell_consistent(hdr.cell, t.run.cell);
   ReflectionReader reader;
   if (!open_reflection_reader(reader, set.name, kind, hdr, group.friedel_law())) return;
-  SetLoad s{set, setup, t.ops, reidx, reference_set ? 0 : setup.reindex_class, scratch, result};
+  const float max_one_over_d = hdr.wavelength > 0.0f ? 2.0f / hdr.wavelength : std::numeric_limits<float>::infinity();
+  SetLoad s{set, setup, t.ops, reidx, reference_set ? 0 : setup.reindex_class, scratch, result, max_one_over_d};
   const LoadStatus status = load_lines(s, reader);
   close_reflection_reader(reader);
   if (status == LoadStatus::kUsable && !scratch.write_end_marker(s.last)) result.status = LoadStatus::kScratchFailed;
@@ -217,6 +222,8 @@ void report_status(const Report& rep, LoadStatus status) {
     case LoadStatus::kUseless: stop_verbatim(block("!!! ERROR !!! USELESS DATA ON INPUT REFLECTION FILE"));
     case LoadStatus::kIndexOverflow:
       stop_verbatim(block("!!! ERROR !!! REFLECTION INDICES TOO LARGE (MORE THAN 32766) ON INPUT DATA FILE"));
+    case LoadStatus::kBeyondLimit:
+      stop_verbatim(block("!!! ERROR !!! REFLECTION BEYOND THE LIMIT D=LAMBDA/2 ON INPUT DATA FILE"));
     default: return;
   }
 }

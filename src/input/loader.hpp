@@ -29,6 +29,7 @@ struct LoadSetup {
   int exclusion_count = 0;
 };
 
+inline constexpr char kExclusionListName[] = "REMOVE.HKL";
 inline constexpr int kExclusionTableSize = 9973;
 inline constexpr int kMaxExclusions = 4985;
 

@@ -23,6 +23,15 @@ struct ShellCount {
   int64_t centric = 0;  // how many of them are centric
 };
 
+// The counts enumerate index triples up to the highest resolution: their cost grows as the
+// number of reciprocal-lattice points in that sphere, (4 pi/3) V / d^3 for a cell of volume
+// V. A run whose resolution shells would need more than this many is refused: it could
+// not finish in reasonable time, and no real data set comes near (a 1500 A cell at 2 A has
+// 1.8E+09).
+inline constexpr double kMaxLatticePoints = 4.0e9;
+// Reciprocal-lattice points of a cell of the given volume within the resolution d.
+inline double lattice_points_within(double volume, double d) { return 4.18879 * volume / (d * d * d); }
+
 // Counts the representatives (as iasym picks them) of the reflections that are not
 // systematically absent and lie between the limits s1 and s2 ((1/d)^2 above s1, at most s2,
 // as `within_limit` decides), (1/d)^2 = |B h|^2 as stored for the unique-reflection table. Gives {-1, 0} when s1 < 0, a bound is not finite or B^T B is

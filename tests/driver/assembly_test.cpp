@@ -21,17 +21,7 @@ namespace {
 
 using testing::TempDir;
 
-// Runs the body with the working directory switched to `dir`.
-class InDirectory {
- public:
-  explicit InDirectory(const TempDir& dir) : old_(std::filesystem::current_path()) {
-    std::filesystem::current_path(dir.path());
-  }
-  ~InDirectory() { std::filesystem::current_path(old_); }
-
- private:
-  std::filesystem::path old_;
-};
+using testing::InDirectory;
 
 TEST(Assembly, OneLoadingJobWhateverTheProcessorCount) {
   for (int processors : {1, 8, 32}) {
@@ -93,7 +83,7 @@ TEST(Assembly, ReadBackSortsEachBlockAndLosesNothing) {
   UnitTable units;
   const std::vector<LoadingJob> jobs = make_loading_jobs(1, 2, units);
   ObservationList obs;
-  read_back_observations(jobs, blocks, obs);
+  read_back_observations(jobs, blocks, obs, -1);
   EXPECT_FALSE(dir.exists("VMROUT_01.tmp"));
   EXPECT_EQ(obs.intensity, (std::vector<float>{10, 20, 31, 30, 0, 21, 50, 0}));
   EXPECT_TRUE(obs.key[4].is_end_marker() && obs.key[7].is_end_marker());
@@ -122,7 +112,7 @@ TEST(Assembly, TruncatedScratchFileStops) {
   UnitTable units;
   try {
     ObservationList obs;
-    read_back_observations(make_loading_jobs(1, 1, units), observation_blocks(sets), obs);
+    read_back_observations(make_loading_jobs(1, 1, units), observation_blocks(sets), obs, -1);
     FAIL() << "no stop";
   } catch (const VelmarError& e) {
     EXPECT_EQ(std::string(e.what()), " !!! ERROR !!! CANNOT OPEN OR READ FILE  VMROUT_01.tmp" + std::string(37, ' '));
@@ -145,7 +135,7 @@ TEST(Assembly, NoObservationLostBetweenInputAndUniqueTable) {
   readhkl1(quiet, t, jobs);
   const std::vector<DataSetBlock> blocks = observation_blocks(t.sets);
   ObservationList obs;
-  read_back_observations(jobs, blocks, obs);
+  read_back_observations(jobs, blocks, obs, -1);
   UniqueTable table;
   build_unique_table(t.ops, t.run.cell, blocks, obs, table);
   EXPECT_EQ(t.sets[0].load.nrec + t.sets[1].load.nrec, 20000 + 7000 - 0) << "synthetic sigmas are all positive";
