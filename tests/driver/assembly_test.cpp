@@ -45,8 +45,9 @@ TEST(Assembly, OneLoadingJobWhateverTheProcessorCount) {
 }
 
 TEST(Assembly, DefaultShells) {
-  EXPECT_TRUE(default_shells(1234, 0.25f).size() == 12u && default_shells(40, 0.25f).size() == 1u &&
-              default_shells(5000, 0.25f).size() == 20u);
+  EXPECT_EQ(default_shells(1234, 0.25f).size(), 12u);
+  EXPECT_EQ(default_shells(40, 0.25f).size(), 1u);
+  EXPECT_EQ(default_shells(5000, 0.25f).size(), 20u);
   const std::vector<float> s = default_shells(400, 0.25f);  // 4 shells up to 2 A
   ASSERT_EQ(s.size(), 4u);
   EXPECT_FLOAT_EQ(s[0], 1.0f / std::sqrt(0.0625f));
@@ -86,14 +87,18 @@ TEST(Assembly, ReadBackSortsEachBlockAndLosesNothing) {
   read_back_observations(jobs, blocks, obs, -1);
   EXPECT_FALSE(dir.exists("VMROUT_01.tmp"));
   EXPECT_EQ(obs.intensity, (std::vector<float>{10, 20, 31, 30, 0, 21, 50, 0}));
-  EXPECT_TRUE(obs.key[4].is_end_marker() && obs.key[7].is_end_marker());
-  EXPECT_TRUE(obs.pos[3].x == 3.0f && obs.corr[0] == 1.0f);  // companions travel with their records
+  EXPECT_TRUE(obs.key[4].is_end_marker()) << "h " << obs.key[4].h;
+  EXPECT_TRUE(obs.key[7].is_end_marker()) << "h " << obs.key[7].h;
+  EXPECT_EQ(obs.pos[3].x, 3.0f);  // companions travel with their records
+  EXPECT_EQ(obs.corr[0], 1.0f);
 
   const SymopList p1{Symop{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0}};
   UniqueTable table;
   build_unique_table(p1, Cell{10, 10, 10, 90, 90, 90}, blocks, obs, table);
   ASSERT_EQ(table.size(), 4u);  // (1,0,0), (2,0,0), (3,1,0), (5,0,0)
-  EXPECT_TRUE(table.count(1, 0) == 1 && table.count(1, 1) == 1 && table.first(1, 1) == 5);
+  EXPECT_EQ(table.count(1, 0), 1);
+  EXPECT_EQ(table.count(1, 1), 1);
+  EXPECT_EQ(table.first(1, 1), 5);
   EXPECT_EQ(table.max_observations, 2);
   data_set_ranges(table, obs, rows);
   EXPECT_FLOAT_EQ(rows[0].range.ss_min, 0.01f);

@@ -32,7 +32,7 @@ TEST(ReadHdr, EveryKeywordIncludingSeveralPerLine) {
       "!X-RAY_WAVELENGTH=  1.5D-2\n!INCLUDE_RESOLUTION_RANGE= 50.0 1.507\n!VARIANCE_MODEL=  4.931E-01  9.102E-03\n" +
       kItems + "!ITEM_XD=6 ITEM_YD=0 !ITEM_YD=7 !ITEM_ZD=8 !ITEM_PSI=12\n!END_OF_HEADER\n");
   ASSERT_EQ(v.status, 0);
-  EXPECT_TRUE(!v.merge && v.friedel);
+  EXPECT_EQ(std::make_pair(v.merge, v.friedel), std::make_pair(false, true));
   EXPECT_EQ((std::vector<int>{v.nx, v.ny, v.starting_frame, v.space_group, v.items, v.item_iobs, v.item_sigma,
                               v.item_xd, v.item_yd, v.item_zd, v.item_psi}),
             (std::vector<int>{2463, 2527, 7, 179, 5, 4, 5, 6, 7, 8, 12}));
@@ -49,7 +49,7 @@ TEST(ReadHdr, EveryKeywordIncludingSeveralPerLine) {
 TEST(ReadHdr, DefaultsAndLogicalWords) {
   const HeaderValues v = header_of(kEnd);
   ASSERT_EQ(v.status, 0);
-  EXPECT_TRUE(v.merge && v.friedel);
+  EXPECT_EQ(std::make_pair(v.merge, v.friedel), std::make_pair(true, true));
   EXPECT_EQ((std::vector<int>{v.nx, v.ny, v.starting_frame, v.space_group, v.item_xd, v.item_psi}),
             (std::vector<int>{-1, -1, -1, -1, 0, 0}));
   EXPECT_EQ((std::vector<float>{v.qx, v.orgy, v.detector_distance, v.oscillation_range, v.starting_angle, v.wavelength,

@@ -346,7 +346,9 @@ TEST(StatisticsRun, TableOnBothSetRFactorsOnTheReportOnlyAndAnUnwritableFile) {
   EXPECT_TRUE(contains(r.terminal, " for each (+ and -) parity are required.\n"
                                    "       NOTE:      Friedel pairs are treated as different reflections.\n"
                                    " SUBSET OF INTENSITY DATA"));
-  EXPECT_TRUE(contains(r.terminal, "\n    total         192      48") && contains(r.report, "\n    total         192      48"));
+  const std::string total = "\n    total         192      48";
+  EXPECT_TRUE(contains(r.terminal, total)) << r.terminal;
+  EXPECT_TRUE(contains(r.report, total)) << r.report;
   EXPECT_TRUE(contains(r.report, "  R-FACTORS FOR INTENSITIES OF DATA SET in.hkl"));
   EXPECT_FALSE(contains(r.terminal, "R-FACTORS FOR INTENSITIES OF DATA SET"));
 
