@@ -53,6 +53,14 @@ TEST(Solvneq, HandSolvedSystems) {
       {"singular 3 x 3, one fixed", 2, {0, 0, 1}, ring, {1, 0, -1}, 0, {2.0 / 3, 1.0 / 3, 0}},
       // det 4e6 - 1e6 = 3e6: x1 = (4*1e6 - 1e3)/3e6 = 1.333, x2 = (1e6 - 1e9)/3e6 = -333.
       {"badly scaled", 2, {0, 0}, {{1e6, 1e3}, {1e3, 4}}, {1e6, 1}, 0, {1.333, -333.0}},
+      // [[1, c], [c, 1]] has eigenvalues 1 + c on (1, 1)/sqrt2 and 1 - c on (1, -1)/sqrt2.
+      // c = 1 - 1e-7: ratio 5e-8, the weak direction is left out: x = (1/2)(1, 1)/(1 + c).
+      {"weak direction left out", 1, {0, 0}, {{1, 1 - 1e-7}, {1 - 1e-7, 1}}, {1, 0}, 0, {0.2500000125, 0.2500000125}},
+      {"weak direction, full rank expected", 2, {0, 0}, {{1, 1 - 1e-7}, {1 - 1e-7, 1}}, {1, 0}, -1, {0, 0}},
+      // c = 0.999986: ratio 7.00005e-6, above 5e-6, so both directions are used and x is the
+      // full inverse (1, -c)/(1 - c^2), while for the rank it is below 1e-5.
+      {"weak direction used", 1, {0, 0}, {{1, 0.999986}, {0.999986, 1}}, {1, 0}, 0, {35714.535716, -35714.035713}},
+      {"weak direction too weak for the rank", 2, {0, 0}, {{1, 0.999986}, {0.999986, 1}}, {1, 0}, -1, {0, 0}},
       {"zero matrix", 1, {0, 0}, {{0, 0}, {0, 0}}, {1, 1}, -1, {0, 0}},
       {"expected 0", 0, {0, 0}, a2, {2, 1}, -1, {0, 0}},
       {"expected above n", 3, {0, 0}, a2, {2, 1}, -1, {0, 0}},
