@@ -100,9 +100,11 @@ TEST(Trunclg, ExtremeRatios) {
   const LogMoments strong = trunclg(1e8f, 1.0f);
   EXPECT_NEAR(strong.mean, std::log(1e8), 1e-6 * std::log(1e8));
   EXPECT_NEAR(strong.sd, 1e-8, 1e-10);
-  const LogMoments negative = trunclg(-1e6f, 1.0f);
-  EXPECT_NEAR(negative.mean, std::log(1e-6) - euler_gamma, 5e-3);
-  EXPECT_NEAR(negative.sd, M_PI / std::sqrt(6.0), 1e-2);
+  for (double ratio : {-1e6, -1e9}) {
+    const LogMoments negative = trunclg(static_cast<float>(ratio), 1.0f);
+    EXPECT_NEAR(negative.mean, std::log(-1 / ratio) - euler_gamma, 5e-3) << ratio;
+    EXPECT_NEAR(negative.sd, M_PI / std::sqrt(6.0), 1e-2) << ratio;
+  }
 }
 
 }  // namespace
