@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
   const double t_load = seconds_since(t0);
   const std::vector<DataSetBlock> blocks = observation_blocks(t.sets);
   ObservationList obs;
-  read_back_observations(jobs, blocks, obs);
+  read_back_observations(jobs, blocks, obs, -1);
   const double t_read = seconds_since(t0);
   const double t_sort = t_read;
   UniqueTable unique;
