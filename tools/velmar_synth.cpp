@@ -255,16 +255,42 @@ bool sweep_option(Args& a, SweepOptions& s) {
   return true;
 }
 
+void check_twin_law(const CrystalOptions& c) {
+  const TwinLaw& t = c.twin;
+  const long det = long(t[0]) * (long(t[4]) * t[8] - long(t[5]) * t[7]) -
+                   long(t[1]) * (long(t[3]) * t[8] - long(t[5]) * t[6]) +
+                   long(t[2]) * (long(t[3]) * t[7] - long(t[4]) * t[6]);
+  if (det != 1 && det != -1) fail("twin law must have determinant +1 or -1");
+  // Reciprocal metric G = B^T B; the law keeps it when T^T G T = G.
+  const Mat3 b = reciprocal_basis(c.cell);
+  double g[3][3], scale = 0;
+  for (size_t i = 0; i < 3; ++i)
+    for (size_t j = 0; j < 3; ++j) {
+      g[i][j] = double(b[3 * i]) * b[3 * j] + double(b[3 * i + 1]) * b[3 * j + 1] + double(b[3 * i + 2]) * b[3 * j + 2];
+      scale = std::max(scale, std::fabs(g[i][j]));
+    }
+  for (size_t i = 0; i < 3; ++i)
+    for (size_t j = 0; j < 3; ++j) {
+      double tgt = 0;
+      for (size_t p = 0; p < 3; ++p)
+        for (size_t q = 0; q < 3; ++q) tgt += t[3 * p + i] * g[p][q] * t[3 * q + j];
+      if (std::fabs(tgt - g[i][j]) > 2e-3 * scale) fail("twin law does not map the lattice onto itself");
+    }
+}
+
 void check_crystal(const CrystalOptions& c) {
   if (!(c.dmin > 0) || !(c.dmax > c.dmin)) fail("bad resolution range");
   if (!(c.mean_intensity > 0)) fail("--mean-intensity must be positive");
   if (c.anomalous < 0 || c.anomalous > 1) fail("--anomalous must lie in [0, 1]");
   if (c.aliens < 0) fail("--aliens must not be negative");
   if (c.ice_ring < 0) fail("--ice-ring must be positive");
+  if (c.twinned) check_twin_law(c);
 }
 
-void check_sweep(const SweepOptions& s) {
+void check_sweep(const SweepOptions& s, const CrystalOptions& c) {
   const std::string in = " (sweep " + s.out + ")";
+  if (!s.merged && s.wavelength / (2.0 * c.dmin) >= std::sin(40.0 * kPi / 180.0))
+    fail("the wavelength is too long for the resolution: 2 theta must stay below 80 degrees" + in);
   if (s.nobs < -1 || !(s.multiplicity > 0)) fail("bad observation count" + in);
   if (s.images < 1) fail("--images must be at least 1" + in);
   if (!(s.oscillation > 0) || !(s.wavelength > 0)) fail("--oscillation and --wavelength must be positive" + in);
@@ -295,7 +321,7 @@ Options parse(int argc, char** argv) {
   check_crystal(o.crystal);
   for (size_t j = 0; j < o.sweeps.size(); ++j) {
     SweepOptions& s = o.sweeps[j];
-    check_sweep(s);
+    check_sweep(s, o.crystal);
     if (!s.seeded) s.sweep_seed = stream(o.crystal.seed, kSweeps + j).next();
   }
   return o;
@@ -379,32 +405,8 @@ int64_t index_key(int h, int k, int l) {
   return (static_cast<int64_t>(h + 4096) << 26) | (static_cast<int64_t>(k + 4096) << 13) | (l + 4096);
 }
 
-void check_twin_law(const CrystalOptions& c) {
-  const TwinLaw& t = c.twin;
-  const long det = long(t[0]) * (long(t[4]) * t[8] - long(t[5]) * t[7]) -
-                   long(t[1]) * (long(t[3]) * t[8] - long(t[5]) * t[6]) +
-                   long(t[2]) * (long(t[3]) * t[7] - long(t[4]) * t[6]);
-  if (det != 1 && det != -1) fail("twin law must have determinant +1 or -1");
-  // Reciprocal metric G = B^T B; the law keeps it when T^T G T = G.
-  const Mat3 b = reciprocal_basis(c.cell);
-  double g[3][3], scale = 0;
-  for (size_t i = 0; i < 3; ++i)
-    for (size_t j = 0; j < 3; ++j) {
-      g[i][j] = double(b[3 * i]) * b[3 * j] + double(b[3 * i + 1]) * b[3 * j + 1] + double(b[3 * i + 2]) * b[3 * j + 2];
-      scale = std::max(scale, std::fabs(g[i][j]));
-    }
-  for (size_t i = 0; i < 3; ++i)
-    for (size_t j = 0; j < 3; ++j) {
-      double tgt = 0;
-      for (size_t p = 0; p < 3; ++p)
-        for (size_t q = 0; q < 3; ++q) tgt += t[3 * p + i] * g[p][q] * t[3 * q + j];
-      if (std::fabs(tgt - g[i][j]) > 2e-3 * scale) fail("twin law does not map the lattice onto itself");
-    }
-}
-
 // Perfect twinning: every half becomes the mean of itself and the same half of its mate.
 void twin(const CrystalOptions& c, Crystal& x) {
-  check_twin_law(c);
   std::unordered_map<int64_t, size_t> where;
   where.reserve(x.uniq.size());
   for (size_t n = 0; n < x.uniq.size(); ++n) where.emplace(index_key(x.uniq[n].h, x.uniq[n].k, x.uniq[n].l), n);
@@ -702,8 +704,6 @@ SweepGeometry sweep_geometry(const CrystalOptions& c, const SweepOptions& w, con
   g.half_x = g.cx, g.half_y = g.cy;
   g.r_edge = 0.95f * std::min(g.cx, g.cy);
   const double sin_max = w.wavelength / (2.0 * c.dmin);
-  if (sin_max >= std::sin(40.0 * kPi / 180.0))
-    fail("the wavelength is too long for the resolution: 2 theta must stay below 80 degrees (sweep " + w.out + ")");
   g.distance = static_cast<float>(g.r_edge / std::tan(2.0 * std::asin(sin_max)));
   const size_t n = x.uniq.size();
   g.radius.resize(n), g.overall.resize(n), g.decay_rate.resize(n);
