@@ -175,16 +175,17 @@ enum StreamTag : uint64_t { kIntensities = 1, kAnomalous, kAliens, kIce, kDamage
 struct Args {
   int argc;
   char** argv;
-  int i = 1;
+  int i = 1;   // the argument being read
+  int at = 1;  // the option it belongs to
 
-  std::string_view option() const { return argv[i]; }
+  std::string_view option() const { return argv[at]; }
   const char* text() {
-    if (i + 1 >= argc) fail("missing value for " + std::string(argv[i]));
+    if (i + 1 >= argc) fail("missing value for " + std::string(argv[at]));
     return argv[++i];
   }
   template <typename T>
   T number() {
-    const std::string name = argv[i];
+    const std::string name = argv[at];
     std::string_view t = text();
     if (!t.empty() && t[0] == '+') t.remove_prefix(1);
     T v{};
@@ -279,6 +280,8 @@ void check_twin_law(const CrystalOptions& c) {
 }
 
 void check_crystal(const CrystalOptions& c) {
+  for (size_t i = 0; i < 6; ++i)
+    if (!(c.cell[i] > 0) || (i >= 3 && !(c.cell[i] < 180))) fail("bad cell constants");
   if (!(c.dmin > 0) || !(c.dmax > c.dmin)) fail("bad resolution range");
   if (!(c.mean_intensity > 0)) fail("--mean-intensity must be positive");
   if (c.anomalous < 0 || c.anomalous > 1) fail("--anomalous must lie in [0, 1]");
@@ -308,7 +311,7 @@ Options parse(int argc, char** argv) {
   Options o;
   SweepOptions defaults;
   Args a{argc, argv};
-  for (; a.i < argc; ++a.i) {
+  for (; a.i < argc; a.at = ++a.i) {
     SweepOptions& current = o.sweeps.empty() ? defaults : o.sweeps.back();
     if (a.option() == "-o") {
       o.sweeps.push_back(defaults);

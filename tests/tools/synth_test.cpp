@@ -265,7 +265,8 @@ TEST(Synth, BadOptionsStopWithAMessage) {
     std::string args, message;
   };
   const std::vector<Case> cases = {
-      {"-o a.hkl --sg", "missing value for --sg"},
+      {"-o a.hkl --twin 1 0 0", "missing value for --twin"},
+      {"-o a.hkl --cell 50 50 0 90 90 90", "bad cell constants"},
       {"-o a.hkl --k 1.5x", "bad value for --k: 1.5x"},
       {"--k 2", "no output file (-o)"},
       {"-o a.hkl --frobnicate", "unknown option --frobnicate"},
