@@ -17,9 +17,10 @@
 //   --nx N --ny N [2048]  --k K --b B [1 0]  --decay D0 D1 [0 0]  --modulation M [0]
 //   --absorption A [0]  --error-model A B [1 0]  --variance a0 b0 [1 1e-4]
 //   --background V [50]  --outliers F [0]  --outlier-sign +1|-1|0 [0: either]
-//   --starting-dose D0 [0]  --dose-rate R [0]  --merged  --short  --no-truth
+//   --starting-dose S [0]  --dose-rate R [0]  --merged  --short  --no-truth
 //
-// Crystal model, SS = (1/d)^2, mean(SS) = M exp(-B SS/2):
+// Crystal model, with SS = (1/d)^2 and mean(SS) = Im exp(-Bw SS/2) (Im --mean-intensity,
+// Bw --wilson-b):
 // - Every unique reflection (the asymmetric-unit representative that `iasym` gives, its "+"
 //   half) gets a true intensity from the Wilson distribution with mean eps*mean(SS), eps
 //   the number of operators fixing its indices per lattice point: exponential when
@@ -41,17 +42,18 @@
 // azimuth phi uniform. The beam hits the detector centre (cx, cy) = (NX/2, NY/2); the radius
 // is r = distance tan(2 theta), the distance (pixels) putting dmin at r_edge = 0.95
 // min(NX, NY)/2; x = cx + r cos phi, y = cy + r sin phi. With t = (z - F)/N and
-// dose = D0 + R (z - F), the true total factor is
+// dose = S + R (z - F) (S --starting-dose, R --dose-rate), the true total factor is
 //   factor = 1/(K exp(B SS)) * exp(-t (D0 + D1 SS)) * (1 + M f) * (1 + A g) * exp(-b(h) dose)
-// with, for u = (x - cx)/(NX/2), v = (y - cy)/(NY/2):
+// (K, B --k, --b; D0, D1 --decay; M --modulation; A --absorption) with, for
+// u = (x - cx)/(NX/2), v = (y - cy)/(NY/2):
 //   f = 0.55 (0.6 u + 0.4 v) + 0.45 (2 exp(-((u - 0.4)^2 + (v + 0.3)^2)/0.5) - 1),
 //       a tilt across the detector plus a broad bump off the beam, |f| <= 1;
 //   g = (r/r_edge) cos(omega + phi), omega = (z - F) * oscillation the rotation since the
 //       first image: an absorption that turns with the crystal, |g| <= 1.
 // The expected intensity is E = factor * I_true of the observed half. The written sigma is
-// the counting sigma s0 = sqrt(max(E, 0) + V); the measured intensity is E plus Gaussian
-// noise of sd = sqrt(A (s0^2 + B E^2)). An outlier (probability --outliers) gets
-// +-(8 + 22 u) sd added on top. Merged files hold one record per unique reflection ("+"
+// the counting sigma s0 = sqrt(max(E, 0) + V) (V --background); the measured intensity is E
+// plus Gaussian noise of sd = sqrt(Ae (s0^2 + Be E^2)) (Ae, Be --error-model). An outlier
+// (probability --outliers) gets +-(8 + 22 u) sd added on top. Merged files hold one record per unique reflection ("+"
 // half) with factor 1/(K exp(B SS)) and s0 = sqrt(max(E, 0) + V)/2.
 //
 // Truth: unless --no-truth, every record ends with four items declared in the header:
@@ -286,7 +288,7 @@ void check_crystal(const CrystalOptions& c) {
   if (!(c.mean_intensity > 0)) fail("--mean-intensity must be positive");
   if (c.anomalous < 0 || c.anomalous > 1) fail("--anomalous must lie in [0, 1]");
   if (c.aliens < 0) fail("--aliens must not be negative");
-  if (c.ice_ring < 0) fail("--ice-ring must be positive");
+  if (c.ice_ring < 0) fail("--ice-ring must not be negative");
   if (c.twinned) check_twin_law(c);
 }
 
@@ -757,6 +759,16 @@ void observe(const Crystal& x, const SweepOptions& w, const SweepGeometry& g, si
   measure(w, e, std::sqrt(std::max(e, 0.0f) + w.background), d, r);
 }
 
+// The merged record of a unique reflection: its "+" half on the sweep's overall scale, with
+// the sigma of a mean of about four observations.
+void observe_merged(const Unique& u, const SweepOptions& w, Random& rnd, Record& r) {
+  r.h = u.h, r.k = u.k, r.l = u.l;
+  r.true_i = u.i_plus, r.b = u.b;
+  r.factor = 1.0f / (w.k * std::exp(w.b * u.ss));
+  const float e = r.factor * r.true_i;
+  measure(w, e, std::sqrt(std::max(e, 0.0f) + w.background) / 2.0f, draw_noise(rnd), r);
+}
+
 long long observation_count(const SweepOptions& w, size_t nunique) {
   if (w.merged) return static_cast<long long>(nunique);
   return w.nobs >= 0 ? w.nobs : std::llround(w.multiplicity * static_cast<double>(nunique));
@@ -772,16 +784,8 @@ void write_sweep(const CrystalOptions& c, const Crystal& x, const SweepOptions& 
   Record r{};
   const long long n = observation_count(w, x.uniq.size());
   for (long long i = 0; i < n; ++i) {
-    if (w.merged) {
-      const Unique& u = x.uniq[static_cast<size_t>(i)];
-      r.h = u.h, r.k = u.k, r.l = u.l;
-      r.true_i = u.i_plus, r.b = u.b;
-      r.factor = 1.0f / (w.k * std::exp(w.b * u.ss));
-      const float e = r.factor * r.true_i;
-      measure(w, e, std::sqrt(std::max(e, 0.0f) + w.background) / 2.0f, draw_noise(rnd), r);
-    } else {
-      observe(x, w, g, rnd.below(x.uniq.size()), rnd, r);
-    }
+    if (w.merged) observe_merged(x.uniq[static_cast<size_t>(i)], w, rnd, r);
+    else observe(x, w, g, rnd.below(x.uniq.size()), rnd, r);
     format_record(r, w, line);
     out.put(line);
   }
