@@ -5,6 +5,7 @@
 #include <cmath>
 #include <numbers>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "input/readhdr.hpp"
@@ -212,18 +213,10 @@ TEST(Synth, SeveralSweepsOfOneCrystalAreReadByTheProgram) {
                         Case{"c.hkl", 1.3, 0, -1, -1, 9}}) {
     SCOPED_TRACE(c.file);
     const HeaderValues h = readhdr(1, dir.file(c.file), "KVD_ASCII");
-    EXPECT_EQ(h.status, 0);
-    EXPECT_EQ(h.merge, c.items == 9);
-    EXPECT_FALSE(h.friedel);
-    EXPECT_EQ(h.items, c.items);
-    EXPECT_EQ(h.item_zd, c.items == 9 ? 0 : 8);
-    EXPECT_EQ(h.item_psi, c.items == 16 ? 12 : 0);
-    EXPECT_FLOAT_EQ(h.oscillation_range, float(c.oscillation));
-    EXPECT_EQ(h.starting_frame, c.first);
-    EXPECT_EQ(h.space_group, 96);
-    EXPECT_FLOAT_EQ(h.wavelength, 1.0f);
-    EXPECT_FLOAT_EQ(h.variance_a0, 1.0f);
-    EXPECT_FLOAT_EQ(h.variance_b0, 1e-4f);
+    EXPECT_EQ(std::tuple(h.status, h.merge, h.friedel, h.items, h.item_zd, h.item_psi, h.starting_frame, h.space_group),
+              std::tuple(0, c.items == 9, false, c.items, c.items == 9 ? 0 : 8, c.items == 16 ? 12 : 0, c.first, 96));
+    EXPECT_EQ(std::tuple(h.oscillation_range, h.wavelength, h.variance_a0, h.variance_b0),
+              std::tuple(float(c.oscillation), 1.0f, 1.0f, 1e-4f));
     const std::string text = dir.read(c.file);
     for (const char* word : {"NX=", "NY=", "QX=", "QY=", "ORGX=", "ORGY=", "DETECTOR_DISTANCE=", "RANGE=", "MERGE=",
                              "FRIEDEL'S_LAW=", "SPACE_GROUP_NUMBER=", "UNIT_CELL_CONSTANTS=", "WAVELENGTH=",
