@@ -56,14 +56,14 @@ int main(int argc, char** argv) {
   ControlTables t;
   const std::string control = "OUTPUT_FILE=out.hkl\nINPUT_FILE=bench.hkl\n";
   t.capacity = prescan_capacity(control);
-  pvelmar(control, quiet, 1, kMaxShells, t);
+  pvelmar(control, quiet, kMaxShells, t);
 
   const auto t0 = std::chrono::steady_clock::now();
   UnitTable units;
   std::vector<LoadingJob> jobs = make_loading_jobs(t.run.processors, static_cast<int>(t.sets.size()), units);
-  const std::vector<LoadResult> loaded = readhkl1(quiet, t, 1, jobs);
+  readhkl1(quiet, t, jobs);
   const double t_load = seconds_since(t0);
-  const std::vector<DataSetBlock> blocks = observation_blocks(loaded);
+  const std::vector<DataSetBlock> blocks = observation_blocks(t.sets);
   ObservationList obs;
   read_back_observations(jobs, blocks, obs);
   const double t_read = seconds_since(t0);
@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
   build_unique_table(t.ops, t.run.cell, blocks, obs, unique);
   const double t_all = seconds_since(t0);
 
-  const double n = static_cast<double>(loaded[0].nrec);
+  const double n = static_cast<double>(t.sets[0].load.nrec);
   std::printf("observations accepted      %12.0f\n", n);
   std::printf("unique reflections         %12zu\n", unique.size());
   std::printf("parse+reduce+scratch write %9.3f s\n", t_load);

@@ -14,7 +14,6 @@ namespace {
 constexpr size_t kLineWidth = 132;
 
 const char kIllegal[] = "!!! ERROR !!! ILLEGAL OR MISPLACED KEYWORD OR VALUE";
-const char kIllegalCell[] = "!!! ERROR !!! ILLEGAL SPACE GROUP OR CELL CONSTANTS";
 const char kIllegalShells[] = "!!! ERROR !!! ILLEGAL RESOLUTION SHELL CARD";
 const char kIllegalRange[] = "!!! ERROR !!! ILLEGAL RESOLUTION RANGE FOR ACCEPTING DATA";
 const char kBadWeight[] = "!!! ERROR !!! INCORRECT WEIGHTING FACTOR";

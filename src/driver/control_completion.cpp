@@ -14,19 +14,17 @@
 namespace velmar {
 namespace {
 
-const char kIllegalCell[] = "!!! ERROR !!! ILLEGAL SPACE GROUP OR CELL CONSTANTS";
-
 bool cell_is_valid(const Cell& c) {
   for (float x : c)
     if (x <= 0.0f) return false;
   return invcel(c).volume > 0.0f;
 }
 
-// Step 2: every header is read; KVD_ASCII headers narrow the resolution range and may
+// Every header is read; KVD_ASCII headers narrow the resolution range and may
 // supply space group and cell; every header marks its group's merged and Friedel inputs.
-void read_input_headers(int recl_unit, ControlTables& t) {
+void read_input_headers(ControlTables& t) {
   for (DataSet& s : t.sets) {
-    const HeaderValues h = readhdr(recl_unit, s.name, s.kind);
+    const HeaderValues h = readhdr(s.name, s.kind);
     if (h.status != 0) stop_after_blank("!!! ERROR !!! CANNOT OPEN OR READ " + fmt_char(s.name, kMaxNameLength));
     if (s.kind == "KVD_ASCII") {
       s.res_low = std::min(s.res_low, h.res_low);
@@ -43,7 +41,6 @@ void read_input_headers(int recl_unit, ControlTables& t) {
   }
 }
 
-// Steps 3 and 4.
 void set_output_modes(ControlTables& t) {
   for (OutputGroup& g : t.groups) {
     if (g.nsets == 0) stop_after_blank("!!! ERROR !!! NO INPUT FILES FOR OUTPUT_FILE= " + g.name);
@@ -54,7 +51,6 @@ void set_output_modes(ControlTables& t) {
   }
 }
 
-// Steps 5 and 6.
 void set_up_symmetry(ControlTables& t) {
   if (t.run.space_group < 1 || t.run.space_group > 230 || !cell_is_valid(t.run.cell)) stop(kIllegalCell);
   const SpaceGroupLookup sg = xsymy(1, t.run.cell, t.run.space_group);
@@ -66,7 +62,6 @@ void set_up_symmetry(ControlTables& t) {
   t.inverse = mlinv(t.ops);
 }
 
-// Step 7.
 void print_assumptions(const Report& rep, const ControlTables& t) {
   rep.both("");
   rep.both("THE DATA COLLECTION STATISTICS REPORTED BELOW ASSUMES:");
@@ -85,7 +80,6 @@ long reidx_determinant(const std::array<int, 12>& r) {
   return a * (e * i - f * h) - b * (d * i - f * g) + c * (d * h - e * g);
 }
 
-// Step 8.
 void print_reindexing(const Report& rep, const RunParameters& run) {
   if (!run.reindex) return;
   const std::array<int, 12>& r = run.reidx;
@@ -114,7 +108,7 @@ void print_reindexing(const Report& rep, const RunParameters& run) {
   }
 }
 
-// Step 10; returns the largest low limit and the smallest high limit over all sets.
+// Narrows every range to the shells; returns the largest low limit and the smallest high limit over all sets.
 std::pair<float, float> fit_ranges_to_shells(ControlTables& t) {
   const float dmin = t.run.shells.empty() ? 1.0e-6f : t.run.shells.back();
   float low_max = 0.0f, high_min = 0.0f;
@@ -135,7 +129,6 @@ std::pair<float, float> fit_ranges_to_shells(ControlTables& t) {
   return {low_max, high_min};
 }
 
-// Step 11.
 void append_reference_set(ControlTables& t, std::pair<float, float> range) {
   if (t.run.refdat.empty()) return;
   if (static_cast<int>(t.sets.size()) >= t.capacity) stop("!!! ERROR !!! TOO MANY DATA SETS");
@@ -157,7 +150,6 @@ void append_reference_set(ControlTables& t, std::pair<float, float> range) {
   t.run.reference = static_cast<int>(t.sets.size());
 }
 
-// Steps 13 and 14.
 void check_names_and_number_crystals(ControlTables& t) {
   for (const OutputGroup& g : t.groups)
     for (const DataSet& s : t.sets)
@@ -176,9 +168,9 @@ void check_names_and_number_crystals(ControlTables& t) {
 
 }  // namespace
 
-void complete_control_tables(const Report& rep, int recl_unit, ControlTables& t) {
+void complete_control_tables(const Report& rep, ControlTables& t) {
   if (t.sets.empty() || t.groups.empty()) stop("!!! ERROR !!! NOTHING TO SCALE TOGETHER");
-  read_input_headers(recl_unit, t);
+  read_input_headers(t);
   set_output_modes(t);
   set_up_symmetry(t);
   print_assumptions(rep, t);
@@ -191,10 +183,9 @@ void complete_control_tables(const Report& rep, int recl_unit, ControlTables& t)
   check_names_and_number_crystals(t);
 }
 
-void pvelmar(std::string_view control_text, const Report& rep, int recl_unit, int shell_capacity,
-             ControlTables& t) {
+void pvelmar(std::string_view control_text, const Report& rep, int shell_capacity, ControlTables& t) {
   read_control_cards(control_text, rep, shell_capacity, t);
-  complete_control_tables(rep, recl_unit, t);
+  complete_control_tables(rep, t);
 }
 
 }  // namespace velmar

@@ -3,8 +3,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
+
+#include "common/files.hpp"
 
 namespace velmar {
 namespace {
@@ -36,11 +36,7 @@ LineStatus take_overlong_line(LineSource& s, std::string_view& line) {
 
 }  // namespace
 
-FileHandle open_input_file(const std::string& file_name) {
-  std::error_code ec;
-  if (file_name.empty() || std::filesystem::is_directory(file_name, ec)) return nullptr;
-  return FileHandle(std::fopen(file_name.c_str(), "rb"));
-}
+FileHandle open_input_file(const std::string& file_name) { return FileHandle(open_regular_file(file_name)); }
 
 bool open_buffer(ReadBuffer& b, const std::string& file_name, size_t bytes) {
   close_buffer(b);

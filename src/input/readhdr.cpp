@@ -148,7 +148,7 @@ bool read_kvd_header(LineSource& src, HeaderValues& v) {
 
 }  // namespace
 
-HeaderValues readhdr(int /*recl_unit*/, const std::string& file_name, std::string_view kind) {
+HeaderValues readhdr(const std::string& file_name, std::string_view kind) {
   HeaderValues v;
   const auto k = file_kind_from_name(kind);
   if (!k) return v;

@@ -43,8 +43,7 @@ struct HeaderValues {
 // Reads the header of `file_name` of the given kind (a control-file kind word). The file is
 // opened and closed here. KVD_ASCII files have a header; the other kinds have none and get
 // the defaults (MERGE=FALSE for DIRECT, FRIEDEL'S_LAW=FALSE for ANOMAL) with status 0 once
-// the file opens. `recl_unit` counts record-length units per four-byte word (1 or 4); the
-// fixed 68-byte records of DIRECT files do not depend on it here.
-HeaderValues readhdr(int recl_unit, const std::string& file_name, std::string_view kind);
+// the file opens.
+HeaderValues readhdr(const std::string& file_name, std::string_view kind);
 
 }  // namespace velmar

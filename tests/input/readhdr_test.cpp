@@ -17,7 +17,7 @@ const std::string kEnd = kItems + "!END_OF_HEADER\n";
 
 HeaderValues header_of(const std::string& text, std::string_view kind = "KVD_ASCII") {
   testing::TempDir dir;
-  return readhdr(1, dir.write("h.hkl", text), kind);
+  return readhdr(dir.write("h.hkl", text), kind);
 }
 
 TEST(ReadHdr, EveryKeywordIncludingSeveralPerLine) {
@@ -59,7 +59,7 @@ TEST(ReadHdr, DefaultsAndLogicalWords) {
   for (const std::string kind : {"DIRECT", "UNIQUE", "OLDHKL", "NORMAL", "ANOMAL"}) {
     const HeaderValues k = header_of("\x01garbage", kind);
     EXPECT_EQ(std::make_tuple(k.status, k.merge, k.friedel), std::make_tuple(0, kind != "DIRECT", kind != "ANOMAL"));
-    EXPECT_EQ(readhdr(1, "/nonexistent/x.hkl", kind).status, -2) << kind;
+    EXPECT_EQ(readhdr("/nonexistent/x.hkl", kind).status, -2) << kind;
   }
   EXPECT_EQ(header_of(kEnd, "SCA").status, -2);
   // MERGE= and FRIEDEL'S_LAW= take exactly TRUE or FALSE; anything else leaves the value.
@@ -100,8 +100,8 @@ TEST(ReadHdr, UnusableHeaders) {
   for (const auto& [text, status] : cases) EXPECT_EQ(header_of(text).status, status) << text.substr(0, 200);
   EXPECT_EQ(header_of("!" + pad + "NX=5\n" + kEnd).nx, 5);     // value ends at column 132
   EXPECT_EQ(header_of("!" + pad + " NX=5\n" + kEnd).nx, -1);   // keyword cut off
-  EXPECT_EQ(readhdr(1, "/nonexistent/x.hkl", "KVD_ASCII").status, -2);
-  EXPECT_EQ(readhdr(1, "/tmp", "KVD_ASCII").status, -2);  // a directory
+  EXPECT_EQ(readhdr("/nonexistent/x.hkl", "KVD_ASCII").status, -2);
+  EXPECT_EQ(readhdr("/tmp", "KVD_ASCII").status, -2);  // a directory
 }
 
 }  // namespace

@@ -180,7 +180,7 @@ struct Fixture {
       recs.push_back({ReflKey::end_marker(), 0.0f, -1.0f, {1, 2, 3, 4}});
       blocks.push_back({static_cast<int64_t>(obs.size()), static_cast<int64_t>(set.size())});
       for (const PackedObservation& r : recs)
-        obs.key.push_back(r.key), obs.intensity.push_back(r.intensity), obs.sigma.push_back(r.sigma), obs.aux.push_back(r.aux);
+        obs.key.push_back(r.key), obs.intensity.push_back(r.intensity), obs.sigma.push_back(r.sigma), obs.pos.push_back(r.pos);
     }
     obs.resize(obs.key.size());  // the other columns
   }
@@ -261,12 +261,12 @@ TEST(MergeWalkCollaps, RunsBecomeWeightedMeans) {
   const int64_t n = collaps(f.obs, f.blocks[1]);
   const auto s = static_cast<size_t>(f.blocks[1].start);
   ASSERT_TRUE(n == 3 && s == 2);
-  // Keys of the runs' first records, the sentinel; inverse-variance means, zeroed aux columns.
+  // Keys of the runs' first records, the sentinel; inverse-variance means, zeroed positions.
   const std::vector<ReflKey> keys = {before.key[s], before.key[s + 3], before.key[s + 4], ReflKey::end_marker()};
   EXPECT_EQ(std::vector<ReflKey>(f.obs.key.begin() + 2, f.obs.key.begin() + 6), keys);
   EXPECT_NEAR(f.obs.intensity[s], (10.0 + 20.0 / 4 + 40.0 / 4) / 1.5, 1e-5);
   EXPECT_NEAR(f.obs.sigma[s], 1.0 / std::sqrt(1.5), 1e-6);
-  EXPECT_EQ(f.obs.aux[s], (AuxRow{0, 0, 0, 0}));
+  EXPECT_EQ(f.obs.pos[s], Position{});
   EXPECT_TRUE(f.obs.intensity[s + 1] == 5.0f && f.obs.sigma[s + 1] == 0.5f);
   EXPECT_EQ(f.obs.sigma[s + 2], -1.0f) << "a run without a usable sigma stays unusable";
   EXPECT_TRUE(f.obs.intensity[s + 3] == 0.0f && f.obs.sigma[s + 3] == -1.0f) << "sentinel record";
