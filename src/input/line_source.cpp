@@ -37,9 +37,11 @@ LineStatus take_overlong_line(LineSource& s, std::string_view& line) {
 
 }  // namespace
 
+// Only regular files: a directory cannot be read, and a device or pipe such as /dev/zero
+// may never end.
 FileHandle open_input_file(const std::string& file_name) {
   std::error_code ec;
-  if (file_name.empty() || std::filesystem::is_directory(file_name, ec)) return nullptr;
+  if (file_name.empty() || !std::filesystem::is_regular_file(file_name, ec)) return nullptr;
   return FileHandle(std::fopen(file_name.c_str(), "rb"));
 }
 
