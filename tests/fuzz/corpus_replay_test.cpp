@@ -85,6 +85,7 @@ TEST(FuzzCorpus, KnownSeedsHaveTheirOutcome) {
       {fuzz_data_lines, "data_lines", "kvd_every_item", Outcome::kAccepted},
       {fuzz_data_lines, "data_lines", "kvd_bad_value", Outcome::kRejected},
       {fuzz_data_lines, "data_lines", "normal", Outcome::kAccepted},
+      {fuzz_data_lines, "data_lines", "normal_line_longer_than_buffer", Outcome::kAccepted},
       {fuzz_data_lines, "data_lines", "anomal_friedel", Outcome::kAccepted},
       {fuzz_data_lines, "data_lines", "unique", Outcome::kAccepted},
       {fuzz_data_lines, "data_lines", "oldhkl", Outcome::kRejected},
