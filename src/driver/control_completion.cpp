@@ -78,9 +78,11 @@ void print_assumptions(const Report& rep, const ControlTables& t) {
   rep.both("");
 }
 
-long reidx_determinant(const std::array<int, 12>& r) {
-  const long a = r[0], b = r[1], c = r[2], d = r[4], e = r[5], f = r[6], g = r[8], h = r[9], i = r[10];
-  return a * (e * i - f * h) - b * (d * i - f * g) + c * (d * h - e * g);
+// In double precision, rounded to the nearest integer: the integers may be as large as the
+// card allows, and their products would overflow any integer type.
+double reidx_determinant(const std::array<int, 12>& r) {
+  const double a = r[0], b = r[1], c = r[2], d = r[4], e = r[5], f = r[6], g = r[8], h = r[9], i = r[10];
+  return std::round(a * (e * i - f * h) - b * (d * i - f * g) + c * (d * h - e * g));
 }
 
 void print_reindexing(const Report& rep, const RunParameters& run) {
@@ -103,9 +105,9 @@ void print_reindexing(const Report& rep, const RunParameters& run) {
     rep.both(" !!! WARNING !!! THE SPECIFIED REINDEXING TRANSFORMATION INVOLVES AN");
     rep.both("INDEX OFFSET WITH RESPECT TO THE ORIGINAL INDICES.");
   }
-  const long det = reidx_determinant(r);
-  if (det == 0) stop("!!! ERROR !!! REINDEXING TRANSFORMATION IS SINGULAR");
-  if (det < 0) {
+  const double det = reidx_determinant(r);
+  if (det == 0.0) stop("!!! ERROR !!! REINDEXING TRANSFORMATION IS SINGULAR");
+  if (det < 0.0) {
     rep.both(" !!! WARNING !!! THE SPECIFIED REINDEXING TRANSFORMATION INVOLVES A");
     rep.both("CHANGE OF HAND WITH RESPECT TO THE ORIGINAL INDICES.");
   }

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "input/line_source.hpp"
 #include "symmetry/symop.hpp"
 
 namespace velmar {
@@ -45,5 +46,12 @@ struct HeaderValues {
 // the defaults (MERGE=FALSE for DIRECT, FRIEDEL'S_LAW=FALSE for ANOMAL) with status 0 once
 // the file opens.
 HeaderValues readhdr(const std::string& file_name, std::string_view kind);
+
+inline constexpr size_t kHeaderBufferBytes = 64 * 1024;
+
+// Same for a stream that is already open (a file, or a memory buffer through fmemopen),
+// read through a buffer of `buffer_bytes` bytes and closed here; status -2 when `file` is
+// null.
+HeaderValues readhdr(FileHandle file, std::string_view kind, size_t buffer_bytes = kHeaderBufferBytes);
 
 }  // namespace velmar

@@ -184,6 +184,7 @@ TEST(DirectFile, DamagedFilesAreUnreadable) {
   EXPECT_EQ(read_direct(good + record(2, false, std::numeric_limits<float>::quiet_NaN())).end, ReadResult::kUnreadable);
   EXPECT_EQ(readhdr("/nonexistent/d.dir", "DIRECT").status, -2);
   EXPECT_EQ(read_all("/nonexistent/d.dir", FileKind::kDirect, HeaderValues{}).end, ReadResult::kUnreadable);
+  EXPECT_EQ(read_all("/dev/zero", FileKind::kDirect, HeaderValues{}).end, ReadResult::kUnreadable);  // endless
 }
 
 TEST(RealFiles, EveryLineOfEveryFileAndHeaderValues) {
