@@ -5,6 +5,8 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/error.hpp"
@@ -58,8 +60,12 @@ int32_t nint_clamped(float v) {
   return static_cast<int32_t>(std::lround(v));
 }
 
-// A factor as an image pixel: nint(min(1000 G, 32767)).
-int32_t pixel_value(float g) { return nint_clamped(std::min(kPixelsPerUnit * g, kLargestPixel)); }
+// A factor as an image pixel: nint(min(1000 G, 32767)); a factor that is not a number
+// gives the largest pixel too.
+int32_t pixel_value(float g) {
+  const float v = kPixelsPerUnit * g;
+  return v < kLargestPixel ? nint_clamped(v) : static_cast<int32_t>(kLargestPixel);
+}
 
 std::string range_line(const char* lo, float min, const char* hi, float max, const char* count, int n, int d) {
   std::string s(lo);
@@ -164,17 +170,18 @@ void report_data_set(const Report& rep, const DataSet& s, const std::string& ima
   rep.to_file("");
 }
 
-}  // namespace
-
+// The kind's stem, then ".cbf" for "COLLECTED.HKL" as the only correction group, else "_",
+// the data-set number as three digits and ".cbf".
 std::string image_file_name(CorrectionKind m, const DataSet& s, int set_number, int correction_groups) {
   std::string name = file_stem(m);
-  const size_t end = s.name.find_last_not_of(' ');
-  const std::string_view trimmed = std::string_view(s.name).substr(0, end == std::string::npos ? 0 : end + 1);
+  const std::string_view trimmed = std::string_view(s.name).substr(0, s.name.find_last_not_of(' ') + 1);
   if (trimmed == "COLLECTED.HKL" && correction_groups == 1) return name + ".cbf";
   std::string number = fmt_i(set_number, 3);
   std::replace(number.begin(), number.end(), ' ', '0');
   return name + "_" + number + ".cbf";
 }
+
+}  // namespace
 
 void lpcorfac(const Report& rep, CorrectionKind m, const ControlTables& t, std::span<const CorrectionGroup> groups,
               std::span<const GroupFit> fits, int cycles, std::span<const GridDescriptor> desc,

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <span>
-#include <string>
 
 #include "common/report.hpp"
 #include "common/tables.hpp"
@@ -10,14 +9,11 @@
 
 namespace velmar {
 
-// Name of the image of kind m of data set `set_number` (1-based): "DECAY_001.cbf",
-// "MODPIX_002.cbf", "ABSORP_001.cbf", or "DECAY.cbf" etc. for a data set named
-// "COLLECTED.HKL" when there is exactly one correction group.
-std::string image_file_name(CorrectionKind m, const DataSet& s, int set_number, int correction_groups);
-
 // Prints the fit summary of kind m per correction group and, per data set of the group, the
 // grid lines and usable count, and writes the data set's cumulative factors as a CBF image
-// (1000 per unit factor). `fits` runs parallel to `groups`, `desc` to the data sets;
+// (1000 per unit factor) named "DECAY_001.cbf", "MODPIX_002.cbf", "ABSORP_001.cbf" (kind
+// and data-set number), or "DECAY.cbf" etc. for a data set named "COLLECTED.HKL" when there
+// is exactly one correction group. `fits` runs parallel to `groups`, `desc` to the data sets;
 // `cumulative` is the kind's factor vector. An image that cannot be written is left out
 // without a message.
 void lpcorfac(const Report& rep, CorrectionKind m, const ControlTables& t, std::span<const CorrectionGroup> groups,

@@ -1,5 +1,4 @@
-// Reading a CBF image back with CBFlib (when the tests were built with it), and locating the
-// parts of the byte stream of a written image.
+// Reading a CBF image back with CBFlib, when the tests were built with it.
 #pragma once
 
 #include <cstdint>
@@ -50,27 +49,5 @@ inline CbfContents read_cbf(const std::string& path) {
   return c;
 }
 #endif
-
-// Byte positions in a written image: the end of the header lines (after the marker bytes)
-// and the start of the closing lines.
-struct ImageLayout {
-  size_t data_start = std::string::npos;
-  size_t data_end = std::string::npos;
-  size_t content_end = std::string::npos;  // end of the closing ";" line
-};
-
-inline ImageLayout image_layout(const std::string& bytes) {
-  ImageLayout l;
-  static const std::string marker("\x0C\x1A\x04\xD5", 4);
-  static const std::string closing = "--CIF-BINARY-FORMAT-SECTION----\r\n;\r\n";
-  const size_t m = bytes.find(marker);
-  if (m == std::string::npos) return l;
-  l.data_start = m + marker.size();
-  const size_t c = bytes.rfind(closing);
-  if (c == std::string::npos || c < l.data_start) return l;
-  l.data_end = c;
-  l.content_end = c + closing.size();
-  return l;
-}
 
 }  // namespace velmar::testing
