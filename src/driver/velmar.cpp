@@ -16,6 +16,8 @@
 #include "driver/assembly.hpp"
 #include "driver/control_file.hpp"
 #include "driver/startup.hpp"
+#include "scaling/scaling_driver.hpp"
+#include "statistics/error_model.hpp"
 #include "statistics/statistics.hpp"
 #include "symmetry/unique_table.hpp"
 
@@ -121,6 +123,9 @@ void run_stages(Run& run) {
   if (!load_observations(run)) return;
   run.rep.flush();
   assemble(run);
+  scalsets(run.rep, run.tables, run.blocks, run.unique, run.obs);
+  print_error_model_table(run.rep, run.tables);
+  run.rep.flush();
   rstat(run.rep, ScaledData{run.tables, run.unique, run.obs, kVersion, run.run_date}, run.shells, run.random);
   print_timing(run);
 }

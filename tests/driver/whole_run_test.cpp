@@ -126,16 +126,26 @@ TEST(WholeRun, HeaderSuppliesSymmetryResolutionAndModes) {
   EXPECT_TRUE(dir.read("o").starts_with("!FORMAT=KVD_ASCII    MERGE=TRUE     FRIEDEL'S_LAW=TRUE \n"));
 }
 
-TEST(WholeRun, ReferenceDataSetIsAppended) {
+TEST(WholeRun, ReferenceDataSetIsAppendedAndKeepsItsScale) {
   TempDir dir;
-  dir.write("a.hkl", small_file());
-  dir.write("r.hkl", small_file("", "  2 2 3 300.0 10.0\n"));
+  // Two sweeps of one crystal; the reference is 1.5 times brighter (K = 1/1.5) and has a
+  // B of -2 relative to the truth, the other sweep has K = 1, B = 0.
+  ASSERT_TRUE(testing::synthesize(dir, "a.hkl", "--sg 19 --cell 50 60 70 90 90 90 --dmin 2.5 --obs 8000 --seed 3 "
+                                                "-o r.hkl --obs 6000 --k 0.6667 --b -2"));
   const RunResult r = run(dir, "REFERENCE_DATA_SET=r.hkl\nOUTPUT_FILE=o\nINPUT_FILE=a.hkl\n");
   EXPECT_EQ(r.status, 0) << r.report;
   EXPECT_TRUE(contains(r.report, "ALL DATA SETS WILL BE SCALED TO r.hkl" + std::string(45, ' ') + "\n"));
   // Loaded as data set 2 after the named data set; it has no output file of its own.
-  EXPECT_TRUE(contains(r.report, "\n   1  0.1075E+03        4      0  a.hkl")) << r.report;
-  EXPECT_TRUE(contains(r.report, "\n   2  0.1460E+03        5      0  r.hkl")) << r.report;
+  const size_t line2 = r.report.find("\n   2  0.");
+  ASSERT_NE(line2, std::string::npos) << r.report;
+  EXPECT_EQ(r.report.substr(line2 + 18, 23), "     6000      0  r.hkl");
+  EXPECT_TRUE(contains(r.report, "\n    1.0000   0.000    r.hkl" + std::string(45, ' ') + "\n")) << r.report;
+  // Data set 1 goes onto the reference's scale: K = 1.5, B = 2 relative to it.
+  const size_t row = r.report.find("    a.hkl" + std::string(45, ' ') + "\n");
+  ASSERT_NE(row, std::string::npos);
+  const double k = std::stod(r.report.substr(row - 18, 10)), b = std::stod(r.report.substr(row - 8, 8));
+  EXPECT_NEAR(k, 1.5, 0.03);
+  EXPECT_NEAR(b, 2.0, 0.5);
   EXPECT_FALSE(contains(r.report, "INPUT DATA SET r.hkl"));
 }
 
