@@ -138,7 +138,7 @@ TEST(WholeRun, ReferenceDataSetIsAppendedAndKeepsItsScale) {
   // Loaded as data set 2 after the named data set; it has no output file of its own.
   const size_t line2 = r.report.find("\n   2  0.");
   ASSERT_NE(line2, std::string::npos) << r.report;
-  EXPECT_EQ(r.report.substr(line2 + 18, 23), "     6000      0  r.hkl");
+  EXPECT_EQ(r.report.substr(line2 + 17, 23), "     6000      0  r.hkl");
   EXPECT_TRUE(contains(r.report, "\n    1.0000   0.000    r.hkl" + std::string(45, ' ') + "\n")) << r.report;
   // Data set 1 goes onto the reference's scale: K = 1.5, B = 2 relative to it.
   const size_t row = r.report.find("    a.hkl" + std::string(45, ' ') + "\n");
