@@ -40,7 +40,7 @@ void add_cell_and_symmetry(cif::Block& b, const VelmarFile& f, const gemmi::Spac
                         "_cell.angle_alpha", "_cell.angle_beta", "_cell.angle_gamma"};
   for (size_t i = 0; i < 6; ++i) b.set_pair(tags[i], real_text(f.cell[i]));
   b.set_pair("_symmetry.entry_id", entry);
-  b.set_pair("_symmetry.space_group_name_H-M", cif::quote(sg.hm));
+  b.set_pair("_symmetry.space_group_name_H-M", cif::quote(sg.xhm()));
   b.set_pair("_symmetry.Int_Tables_number", std::to_string(sg.number));
 }
 

@@ -1,14 +1,17 @@
 #!/usr/bin/python3
 """Reads an MTZ or mmCIF file with gemmi and prints what the export tests compare.
 
-    read_back.py mtz FILE     header, data sets, columns, batches, then one line per row
+    read_back.py mtz FILE     header, data sets, columns, batches (number, data set,
+                              cell, wavelength), then one line per row
     read_back.py cif FILE     every pair and loop of the file's one block
 
 Every line is tab-separated and starts with a word naming its kind. Reals are printed with
 repr(), which reads back as the same number. Rows of an unmerged MTZ file are printed with
 the indices as measured (gemmi's switch_to_original_hkl applies M/ISYM); "outside_asu"
-counts the rows whose stored indices lie outside gemmi's reciprocal asymmetric unit.
+counts the rows whose stored indices lie outside gemmi's reciprocal asymmetric unit;
+"symm_group" names the group of the SYMM records, which alone tell an origin choice.
 """
+import struct
 import sys
 
 import gemmi
@@ -22,11 +25,27 @@ def real(v):
     return repr(float(v))
 
 
+def symm_records(path):
+    """The operators of the SYMM records of the MTZ header (not read by gemmi 0.5.7)."""
+    with open(path, 'rb') as f:
+        data = f.read()
+    start = (struct.unpack('<i', data[4:8])[0] - 1) * 4
+    ops = []
+    for pos in range(start, len(data) - 79, 80):
+        record = data[pos:pos + 80].decode('ascii', 'replace').strip()
+        if record == 'END':
+            break
+        if record.startswith('SYMM '):
+            ops.append(gemmi.Op(record[5:].replace(' ', '').lower()))
+    return ops
+
+
 def read_mtz(path):
     mtz = gemmi.read_mtz_file(path)
     sg = mtz.spacegroup
-    line('spacegroup', sg.number, sg.ccp4, sg.hm)
-    line('symops', ' '.join(op.triplet() for op in sg.operations()))
+    line('spacegroup', sg.number, sg.ccp4, sg.xhm())
+    symm = gemmi.find_spacegroup_by_ops(gemmi.GroupOps(symm_records(path)))
+    line('symm_group', symm.number if symm else 0, symm.xhm() if symm else '?')
     line('cell', *(real(x) for x in mtz.cell.parameters))
     line('sort', *mtz.sort_order)
     for d in mtz.datasets:
