@@ -87,10 +87,11 @@ void scalsets(const Report& rep, ControlTables& tables, std::span<const DataSetB
   const int64_t size = setgrid1(tables.sets, tables.run.reflections_per_factor);
   const std::vector<float> nodes = setgrid2(tables.sets, size);
   KindState kinds[3];
+  CorfacWork work;
   for (int pass = 1; pass <= kPasses; ++pass) {
     for (const CorrectionKind m : kCorrectionKinds) {
       KindState& k = kinds[kind_index(m)];
-      k.last = corfac(m, groups, tables, threshold, nodes, unique, obs);
+      k.last = corfac(m, groups, tables, threshold, nodes, unique, obs, work);
       if (k.cumulative.empty()) k.cumulative.assign(k.last.factors.size(), 1.0f);
       for (size_t p = 0; p < k.cumulative.size(); ++p) k.cumulative[p] *= k.last.factors[p];
     }
