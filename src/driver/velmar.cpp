@@ -13,6 +13,7 @@
 #include "driver/assembly.hpp"
 #include "driver/control_file.hpp"
 #include "driver/startup.hpp"
+#include "driver/wilson_steps.hpp"
 #include "statistics/statistics.hpp"
 #include "symmetry/unique_table.hpp"
 
@@ -135,10 +136,12 @@ void run_stages(Run& run) {
   read_control_file(run);
   if (!load_observations(run)) return;
   assemble_unique_reflections(run);
+  if (!place_on_absolute_scale(run.rep, run.tables, run.unique, run.obs, scratch_file_name(1))) return;
   std::vector<float> wavelength;
   for (const LoadResult& l : run.loaded) wavelength.push_back(l.wavelength);
   rstat(run.rep, ScaledData{run.tables, run.unique, run.obs, wavelength, {}, kVersion, run.run_date}, run.shells,
         run.random);
+  if (!print_wilson_sections(run.rep, run.tables, run.unique, run.obs, scratch_file_name(1))) return;
   print_timing(run);
 }
 
