@@ -29,10 +29,12 @@ constexpr size_t kReadBuffer = size_t{1} << 20;
 // <z^2>, <z^3>, <z^4> over <z>^2, <z>^3, <z>^4 for centric and acentric reflections.
 constexpr double kTheory[2][3] = {{3.0, 15.0, 105.0}, {2.0, 6.0, 24.0}};
 
-// The symmetry and metric the list is analysed with.
+// The symmetry and metric the list is analysed with. (1/d)^2 is |B h|^2, computed exactly as
+// for the unique-reflection table, so that a range taken from that table holds every
+// reflection of a list written from it.
 struct Geometry {
   SymopList ops;
-  float g11 = 0, g22 = 0, g33 = 0, g12 = 0, g13 = 0, g23 = 0;  // (1/d)^2 = h G h
+  Mat3 b{};
   float ss_min = 0, ss_max = 0, width = 0;
 };
 
@@ -81,15 +83,7 @@ int set_up(const WilsonInput& in, Geometry& g) {
   const ReciprocalCell rc = invcel(in.cell);
   if (std::any_of(in.cell.begin(), in.cell.end(), [](float c) { return !(c > 0.0f); }) || !(rc.volume > 0.0f))
     return kWilsonBadSymmetry;
-  const Cell& r = rc.reciprocal;
-  const float ca = std::cos(r[3] / kDegreesPerRadian), cb = std::cos(r[4] / kDegreesPerRadian),
-              cg = std::cos(r[5] / kDegreesPerRadian);
-  g.g11 = r[0] * r[0];
-  g.g22 = r[1] * r[1];
-  g.g33 = r[2] * r[2];
-  g.g12 = 2.0f * r[0] * r[1] * cg;
-  g.g13 = 2.0f * r[0] * r[2] * cb;
-  g.g23 = 2.0f * r[1] * r[2] * ca;
+  g.b = reciprocal_basis(in.cell);
   if (!(in.ss_max > in.ss_min)) return kWilsonNoData;
   g.ss_min = in.ss_min;
   g.ss_max = in.ss_max;
@@ -128,8 +122,7 @@ bool parse_record(std::string_view line, WilsonRecord kind, Reflection& r) {
 // Shell, class and z of a reflection that takes part; false for one that does not.
 bool select(const Geometry& g, Reflection& r) {
   if (!(r.i > -3.0f * r.sigma)) return false;
-  const auto h = static_cast<float>(r.h), k = static_cast<float>(r.k), l = static_cast<float>(r.l);
-  r.ss = h * h * g.g11 + k * k * g.g22 + l * l * g.g33 + h * k * g.g12 + h * l * g.g13 + k * l * g.g23;
+  r.ss = one_over_d_squared(g.b, r.h, r.k, r.l);
   if (!(r.ss >= g.ss_min && r.ss <= g.ss_max)) return false;
   r.shell = std::clamp(static_cast<int>((r.ss - g.ss_min) / g.width + 1.0f), 1, kShells) - 1;
   const int code = hkltyp(g.ops, r.h, r.k, r.l);
