@@ -75,7 +75,11 @@ struct AlienList {
   std::vector<std::array<int16_t, 3>> hkl;
 };
 
-void report_error(const Report& rep, std::string_view message) { rep.both(" " + std::string(message)); }
+void report_error(const Report& rep, std::string_view message) {
+  std::string line(1, ' ');
+  line += message;
+  rep.both(line);
+}
 
 int set_up(const WilsonInput& in, Geometry& g) {
   g.ops = xsymy(1, in.cell, in.space_group).ops;
