@@ -204,6 +204,8 @@ TEST(WilsonRun, FactorAndASectionPerNamedOutputFile) {
   const std::string head = "\n\n\n" + std::string(frame_line()) + "\n    WILSON STATISTICS OF SCALED DATA SET: ";
   const size_t one = r.report.find(head + padded50("one.hkl") + "\n" + std::string(frame_line()) + "\n");
   const size_t two = r.report.find(head + padded50("two.hkl") + "\n" + std::string(frame_line()) + "\n");
+  ASSERT_NE(one, std::string::npos);
+  ASSERT_NE(two, std::string::npos);
   EXPECT_LT(r.report.rfind("R-FACTORS FOR INTENSITIES OF DATA SET"), one);
   EXPECT_LT(one, two);
   EXPECT_LT(two, r.report.find("cpu time used by VELMAR"));
