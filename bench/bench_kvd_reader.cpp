@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  const velmar::HeaderValues hdr = velmar::readhdr(1, name, "KVD_ASCII");
+  const velmar::HeaderValues hdr = velmar::readhdr(name, "KVD_ASCII");
   int status = hdr.status == 0 ? 0 : 1;
   double best = 0.0;
   for (int pass = 0; pass < 3 && status == 0; ++pass) {

@@ -40,7 +40,7 @@ struct Lcg {
 struct Raw {
   velmar::ReflKey key;
   float i, sigma;
-  velmar::AuxRow aux;
+  velmar::Position pos;
 };
 
 // A deterministic "true" intensity per reflection.
@@ -87,7 +87,7 @@ void fill_list(std::vector<std::vector<Raw>>& sets, velmar::ObservationList& obs
       obs.key[p] = r.key;
       obs.intensity[p] = r.i;
       obs.sigma[p] = r.sigma;
-      obs.aux[p] = r.aux;
+      obs.pos[p] = r.pos;
       ++p;
     }
     obs.key[p] = velmar::ReflKey::end_marker();
@@ -136,8 +136,8 @@ int main(int argc, char** argv) {
               count.max_observations);
   std::vector<float> shells;
   for (int k = 1; k <= 10; ++k) shells.push_back(1.0f / std::sqrt(float(k) / (10.0f * dmin * dmin)));
-  const std::vector<float> wavelength(2, 0.9f);
-  const velmar::ScaledData data{t, unique, obs, wavelength, {}, "1.0.0", " 5-Dec-2026"};
+  for (velmar::DataSet& s : t.sets) s.load.wavelength = 0.9f;
+  const velmar::ScaledData data{t, unique, obs, "1.0.0", " 5-Dec-2026"};
 
   double best = 0.0;
   int status = 0;

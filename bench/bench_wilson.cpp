@@ -69,7 +69,7 @@ void build_data(ControlTables& t, int64_t n, ObservationList& obs, UniqueTable& 
     obs.key[i] = rec[i].key;
     obs.intensity[i] = rec[i].intensity;
     obs.sigma[i] = rec[i].sigma;
-    obs.aux[i] = rec[i].aux;
+    obs.pos[i] = rec[i].pos;
   }
   obs.key.back() = ReflKey::end_marker();
   obs.sigma.back() = -1.0f;

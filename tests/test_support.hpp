@@ -48,6 +48,20 @@ class TempDir {
   std::string path_;
 };
 
+// Runs the body with the working directory switched to `dir`.
+class InDirectory {
+ public:
+  explicit InDirectory(const TempDir& dir) : old_(std::filesystem::current_path()) {
+    std::filesystem::current_path(dir.path());
+  }
+  ~InDirectory() { std::filesystem::current_path(old_); }
+  InDirectory(const InDirectory&) = delete;
+  InDirectory& operator=(const InDirectory&) = delete;
+
+ private:
+  std::filesystem::path old_;
+};
+
 // Output of a shell command run in `dir` and its exit status.
 struct CommandResult {
   int status = -1;

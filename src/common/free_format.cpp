@@ -98,7 +98,7 @@ bool normalise_real(std::string_view f, std::string& out) {
       seen_exp = true;
       out += 'e';
       out += c;
-    } else if ((c == '+' || c == '-') && (i == 0 || out.back() == 'e')) {
+    } else if ((c == '+' || c == '-') && (i == 0 || (!out.empty() && out.back() == 'e'))) {
       if (c == '-') out += c;
     } else {
       return false;

@@ -1,7 +1,6 @@
 // The observation list and the unique-reflection table, owned by the driver.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -9,15 +8,19 @@
 
 namespace velmar {
 
-// Detector x, y (pixels), image number z and psi (degrees, 9999 = unknown) of one observation.
-using AuxRow = std::array<float, 4>;
+// Where and when an observation was recorded: detector x, y (pixels; 0 when unknown), image
+// number z (0 when unknown) and the azimuthal angle psi (degrees, 9999 = unknown).
+struct Position {
+  float x = 0.0f, y = 0.0f, z = 0.0f, psi = 0.0f;
+  bool operator==(const Position&) const = default;
+};
 inline constexpr float kPsiUnknown = 9999.0f;
 
 // One observation as a 32-byte record: the form of the loader's scratch records.
 struct PackedObservation {
   ReflKey key;
   float intensity, sigma;
-  AuxRow aux;
+  Position pos;
 };
 static_assert(sizeof(PackedObservation) == 32);
 
@@ -27,10 +30,9 @@ struct ObservationList {
   std::vector<ReflKey> key;
   std::vector<float> intensity;
   std::vector<float> sigma;       // <= 0 marks an unusable or rejected observation
-  std::vector<AuxRow> aux;
+  std::vector<Position> pos;
   std::vector<float> corr;        // observation correction factor F, starts at 1
   std::vector<float> decay;       // decay constant b(h), 0 unless zero-dose corrected
-  std::vector<int32_t> work1, work2;
   std::vector<uint8_t> misfit;    // 1 = misfit found by the scaling
 
   size_t size() const { return key.size(); }
@@ -38,14 +40,22 @@ struct ObservationList {
     key.resize(n);
     intensity.resize(n);
     sigma.resize(n);
-    aux.resize(n);
+    pos.resize(n);
     corr.assign(n, 1.0f);
     decay.assign(n, 0.0f);
-    work1.assign(n, 0);
-    work2.assign(n, 0);
     misfit.assign(n, 0);
   }
 };
+
+template <class Column>
+inline constexpr int64_t kEntryBytes = sizeof(typename Column::value_type);
+
+// Bytes one entry of the observation list takes over all its columns.
+inline constexpr int64_t kBytesPerObservation =
+    kEntryBytes<decltype(ObservationList::key)> + kEntryBytes<decltype(ObservationList::intensity)> +
+    kEntryBytes<decltype(ObservationList::sigma)> + kEntryBytes<decltype(ObservationList::pos)> +
+    kEntryBytes<decltype(ObservationList::corr)> + kEntryBytes<decltype(ObservationList::decay)> +
+    kEntryBytes<decltype(ObservationList::misfit)>;
 
 // Per data set: NREC records starting at START (0-based), followed by the end marker.
 struct DataSetBlock {

@@ -1,5 +1,9 @@
 #include "common/report.hpp"
 
+#include <string>
+
+#include "common/error.hpp"
+
 namespace velmar {
 namespace {
 
@@ -28,6 +32,12 @@ void Report::both_lines(std::string_view text) const {
     if (nl == std::string_view::npos) break;
     start = nl + 1;
   }
+}
+
+void Report::flush() const {
+  if (terminal) std::fflush(terminal);
+  if (file && (std::fflush(file) != 0 || std::ferror(file)))
+    stop(std::string("!!! ERROR !!! CANNOT WRITE FILE ") + kReportFileName);
 }
 
 std::string_view frame_line() {

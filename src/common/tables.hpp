@@ -1,11 +1,12 @@
-// The tables of the run filled by the control-file parser: run parameters, data sets,
-// output groups. Owned by the driver; read-only after parsing.
+// The tables of the run: run parameters and output groups filled by the control-file
+// parser, and the per-data-set table that every stage extends. Owned by the driver.
 #pragma once
 
 #include <array>
 #include <string>
 #include <vector>
 
+#include "common/data_sets.hpp"
 #include "symmetry/symop.hpp"
 
 namespace velmar {
@@ -15,23 +16,6 @@ inline constexpr int kMaxShells = 20;
 
 // Tri-state for the group's FRIEDEL'S_LAW= and MERGE= settings.
 enum class Setting { kUnset, kTrue, kFalse };
-
-struct DataSet {
-  std::string name;
-  std::string kind = "KVD_ASCII";
-  int group = 0;                      // 1-based output group
-  float res_low = 1000000.0f;         // accepted resolution range, Angstrom
-  float res_high = 1.0e-6f;
-  std::string crystal_name;
-  int crystal = 0;                    // crystal number, 0 = none
-  float starting_dose = 0.0f;
-  float dose_rate = 1.0f;
-  int hold_starting_dose = 0;         // 1 when the value carried a "*"
-  int hold_dose_rate = 0;
-  float weight = 1.0f;
-  int nbatch = -1;
-  std::string corrections = "ALL";
-};
 
 struct OutputGroup {
   std::string name;                   // blank for the group of REFERENCE_DATA_SET=

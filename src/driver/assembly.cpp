@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <limits>
 
 #include "common/error.hpp"
@@ -11,29 +10,14 @@
 #include "input/scratch.hpp"
 #include "symmetry/cell_geometry.hpp"
 #include "symmetry/qsort.hpp"
+#include "symmetry/shell_count.hpp"
 #include "symmetry/unique_table.hpp"
 
 namespace velmar {
 namespace {
 
-// Bytes one entry of the observation list takes.
-constexpr int64_t kBytesPerObservation = sizeof(ReflKey) + 2 * sizeof(float) + sizeof(AuxRow) + 2 * sizeof(float) +
-                                         2 * sizeof(int32_t) + sizeof(uint8_t);
-
-// MemAvailable of the system in bytes, or -1 when it cannot be read.
-int64_t available_memory() {
-  std::ifstream meminfo("/proc/meminfo");
-  std::string name;
-  int64_t kib = 0;
-  std::string unit;
-  while (meminfo >> name >> kib >> unit)
-    if (name == "MemAvailable:") return kib * 1024;
-  return -1;
-}
-
 // The list and the sort buffer of the largest block must fit into the memory available.
-void check_memory(int64_t m, int64_t largest_block) {
-  const int64_t available = available_memory();
+void check_memory(int64_t m, int64_t largest_block, int64_t available) {
   const int64_t needed = m * kBytesPerObservation + largest_block * static_cast<int64_t>(sizeof(ScratchRecord));
   if (m > std::numeric_limits<int32_t>::max() || (available >= 0 && needed > available))
     stop("!!! ERROR !!! NOT ENOUGH MEMORY FOR" + fmt_i(m, 12) + " OBSERVATIONS");
@@ -48,31 +32,28 @@ std::string scratch_file_name(int job) {
 }
 
 std::vector<LoadingJob> make_loading_jobs(int processors, int nset, UnitTable& units) {
-  processors = std::min(processors, 32);
+  processors = std::min(processors, kMaxLoadingJobs);
   if (processors > 0) processors = 1;  // the loading runs in one job
   const int p = std::max(1, std::min(processors, nset));
   const int c = (nset - 1) / p;
   const int njob = (nset - 1) / (c + 1) + 1;
-  const std::vector<int> free_units = units.find_free(2 * njob);
-  if (free_units.empty()) stop("!!! ERROR !!! CANNOT ALLOCATE DEVICE UNIT NUMBERS");
+  if (units.find_free(2 * njob).empty()) stop("!!! ERROR !!! CANNOT ALLOCATE DEVICE UNIT NUMBERS");
   std::vector<LoadingJob> jobs(static_cast<size_t>(njob));
   for (int k = 1; k <= njob; ++k) {
     LoadingJob& job = jobs[static_cast<size_t>(k - 1)];
     job.first_set = (k - 1) * (c + 1);
     job.last_set = std::min(k * (c + 1), nset) - 1;
-    job.input_unit = free_units[static_cast<size_t>(2 * k - 2)];
-    job.scratch_unit = free_units[static_cast<size_t>(2 * k - 1)];
     job.scratch_name = scratch_file_name(k);
   }
   return jobs;
 }
 
-std::vector<DataSetBlock> observation_blocks(std::span<const LoadResult> loaded) {
-  std::vector<DataSetBlock> blocks(loaded.size());
+std::vector<DataSetBlock> observation_blocks(std::span<const DataSet> sets) {
+  std::vector<DataSetBlock> blocks(sets.size());
   int64_t start = 0;
-  for (size_t i = 0; i < loaded.size(); ++i) {
-    blocks[i] = {start, loaded[i].nrec};
-    start += loaded[i].nrec + 1;
+  for (size_t i = 0; i < sets.size(); ++i) {
+    blocks[i] = {start, sets[i].load.nrec};
+    start += sets[i].load.nrec + 1;
   }
   return blocks;
 }
@@ -93,7 +74,7 @@ void store_block(std::span<ScratchRecord> records, const DataSetBlock& b, Observ
     obs.key[at] = records[i].key;
     obs.intensity[at] = records[i].intensity;
     obs.sigma[at] = records[i].sigma;
-    obs.aux[at] = records[i].aux;
+    obs.pos[at] = records[i].pos;
   }
 }
 
@@ -115,11 +96,11 @@ bool read_job(const LoadingJob& job, std::span<const DataSetBlock> blocks, std::
 }  // namespace
 
 void read_back_observations(std::span<const LoadingJob> jobs, std::span<const DataSetBlock> blocks,
-                            ObservationList& obs) {
+                            ObservationList& obs, int64_t available_memory) {
   const int64_t m = list_length(blocks);
   int64_t largest_block = 0;
   for (const DataSetBlock& b : blocks) largest_block = std::max(largest_block, b.nrec + 1);
-  check_memory(m, largest_block);
+  check_memory(m, largest_block, available_memory);
   obs.resize(static_cast<size_t>(m));
   std::vector<int> status(jobs.size(), 0);
   std::vector<ScratchRecord> buffer;
@@ -138,34 +119,41 @@ void build_unique_table(std::span<const Symop> ops, const Cell& cell, std::span<
   table.max_observations = count.max_observations;
 }
 
-std::vector<DataSetRanges> data_set_ranges(const UniqueTable& table, const ObservationList& obs) {
-  std::vector<DataSetRanges> ranges(static_cast<size_t>(table.nset));
+void data_set_ranges(const UniqueTable& table, const ObservationList& obs, std::span<DataSet> sets) {
+  for (DataSet& s : sets) s.range = ObservedRanges{};
   for (size_t u = 0; u < table.size(); ++u) {
     if (table.uniq[u].cls < 0) continue;
     for (int j = 0; j < table.nset; ++j) {
-      DataSetRanges& r = ranges[static_cast<size_t>(j)];
+      ObservedRanges& r = sets[static_cast<size_t>(j)].range;
       const int32_t first = table.first(u, j), n = table.count(u, j);
       if (n > 0) {
         r.ss_min = std::min(r.ss_min, table.ss[u]);
         r.ss_max = std::max(r.ss_max, table.ss[u]);
       }
       for (int32_t i = first; i < first + n; ++i) {
-        const AuxRow& a = obs.aux[static_cast<size_t>(i)];
-        r.x_min = std::min(r.x_min, a[0]);
-        r.x_max = std::max(r.x_max, a[0]);
-        r.y_min = std::min(r.y_min, a[1]);
-        r.y_max = std::max(r.y_max, a[1]);
-        r.z_min = std::min(r.z_min, a[2]);
-        r.z_max = std::max(r.z_max, a[2]);
+        const Position& p = obs.pos[static_cast<size_t>(i)];
+        r.x_min = std::min(r.x_min, p.x);
+        r.x_max = std::max(r.x_max, p.x);
+        r.y_min = std::min(r.y_min, p.y);
+        r.y_max = std::max(r.y_max, p.y);
+        r.z_min = std::min(r.z_min, p.z);
+        r.z_max = std::max(r.z_max, p.z);
         const float sigma = obs.sigma[static_cast<size_t>(i)];
         if (sigma > 0.0f)
           r.max_i_over_sigma = std::max(r.max_i_over_sigma, std::fabs(obs.intensity[static_cast<size_t>(i)] / sigma));
       }
     }
   }
-  for (DataSetRanges& r : ranges)
-    r.b_min = r.max_i_over_sigma > 1.0f ? -0.9f / (r.max_i_over_sigma * r.max_i_over_sigma) : -0.9f;
-  return ranges;
+  for (DataSet& s : sets) {
+    const float q = s.range.max_i_over_sigma;
+    s.range.b_min = q > 1.0f ? -0.9f / (q * q) : -0.9f;
+  }
+}
+
+void check_shell_cost(const Cell& cell, std::span<const float> shells) {
+  if (shells.empty()) return;
+  if (lattice_points_within(invcel(cell).volume, shells.back()) > kMaxLatticePoints)
+    stop("!!! ERROR !!! RESOLUTION TOO HIGH FOR THE UNIT CELL (MORE THAN 4.0E+09 RECIPROCAL LATTICE POINTS)");
 }
 
 std::vector<float> default_shells(int64_t nunique, float ss_max) {

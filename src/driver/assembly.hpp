@@ -14,15 +14,8 @@
 
 namespace velmar {
 
-// Per data set: ranges over its observations of reflections that are not absent.
-struct DataSetRanges {
-  float ss_min = 1e10f, ss_max = -1e10f;
-  float x_min = 1e10f, x_max = -1e10f;
-  float y_min = 1e10f, y_max = -1e10f;
-  float z_min = 1e10f, z_max = -1e10f;
-  float max_i_over_sigma = 0.0f;
-  float b_min = -0.9f;  // lower bound of the error-model parameter b
-};
+// The processor count is clamped to 32, and so is the number of loading jobs.
+inline constexpr int kMaxLoadingJobs = 32;
 
 // The loading jobs for the processor count of the control file (always one job).
 std::vector<LoadingJob> make_loading_jobs(int processors, int nset, UnitTable& units);
@@ -30,19 +23,25 @@ std::vector<LoadingJob> make_loading_jobs(int processors, int nset, UnitTable& u
 std::string scratch_file_name(int job);
 
 // START and NREC per data set; the list length M is the sum of NREC + 1.
-std::vector<DataSetBlock> observation_blocks(std::span<const LoadResult> loaded);
+std::vector<DataSetBlock> observation_blocks(std::span<const DataSet> sets);
 int64_t list_length(std::span<const DataSetBlock> blocks);
 
-// Allocates the observation list (stopping with a message when memory does not suffice) and
-// reads every job's scratch file back (deleting it), each data set's block sorted by key.
+// Allocates the observation list (stopping with a message when it would not fit into
+// `available_memory` bytes; -1 = unknown) and reads every job's scratch file back (deleting
+// it), each data set's block sorted by key.
 void read_back_observations(std::span<const LoadingJob> jobs, std::span<const DataSetBlock> blocks,
-                            ObservationList& obs);
+                            ObservationList& obs, int64_t available_memory);
 
 // Counts the unique reflections and builds their table.
 void build_unique_table(std::span<const Symop> ops, const Cell& cell, std::span<const DataSetBlock> blocks,
                         const ObservationList& obs, UniqueTable& table);
 
-std::vector<DataSetRanges> data_set_ranges(const UniqueTable& table, const ObservationList& obs);
+// Fills every data set's observed ranges and the lower bound b_min of its error model.
+void data_set_ranges(const UniqueTable& table, const ObservationList& obs, std::span<DataSet> sets);
+
+// Stops the run when counting the possible reflections up to the last shell limit would
+// enumerate more reciprocal-lattice points than any real data set needs.
+void check_shell_cost(const Cell& cell, std::span<const float> shells);
 
 // Shell limits in Angstrom, equal steps in (1/d)^2 up to ss_max, NUNIQ/100 of them (1..20).
 std::vector<float> default_shells(int64_t nunique, float ss_max);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "common/error.hpp"
+#include "common/files.hpp"
 #include "common/free_format.hpp"
 #include "driver/control_file.hpp"
 #include "symmetry/cell_geometry.hpp"
@@ -14,7 +15,6 @@ namespace {
 constexpr size_t kLineWidth = 132;
 
 const char kIllegal[] = "!!! ERROR !!! ILLEGAL OR MISPLACED KEYWORD OR VALUE";
-const char kIllegalCell[] = "!!! ERROR !!! ILLEGAL SPACE GROUP OR CELL CONSTANTS";
 const char kIllegalShells[] = "!!! ERROR !!! ILLEGAL RESOLUTION SHELL CARD";
 const char kIllegalRange[] = "!!! ERROR !!! ILLEGAL RESOLUTION RANGE FOR ACCEPTING DATA";
 const char kBadWeight[] = "!!! ERROR !!! INCORRECT WEIGHTING FACTOR";
@@ -280,7 +280,7 @@ void on_output_file(Parser& p, std::string_view v) {
   if (name.empty()) stop("!!! ERROR !!! FILE NAME MISSING FOR \"OUTPUT_FILE=\"");
   if (name.size() > kMaxNameLength) stop(kNameTooLong);
   for (const OutputGroup& g : p.t.groups)
-    if (g.name == name) stop("!!! ERROR !!! DUPLICATE NAME FOR \"OUTPUT_FILE=\"");
+    if (g.name == name || same_file(g.name, std::string(name))) stop("!!! ERROR !!! DUPLICATE NAME FOR \"OUTPUT_FILE=\"");
   OutputGroup g;
   g.name = name;
   p.t.groups.push_back(std::move(g));

@@ -5,8 +5,11 @@
 #include <string>
 
 #include "common/error.hpp"
+#include "common/files.hpp"
 #include "common/fortran_format.hpp"
+#include "driver/assembly.hpp"
 #include "driver/control_file.hpp"
+#include "input/loader.hpp"
 #include "input/readhdr.hpp"
 #include "symmetry/cell_geometry.hpp"
 #include "symmetry/spacegroups.hpp"
@@ -14,19 +17,17 @@
 namespace velmar {
 namespace {
 
-const char kIllegalCell[] = "!!! ERROR !!! ILLEGAL SPACE GROUP OR CELL CONSTANTS";
-
 bool cell_is_valid(const Cell& c) {
   for (float x : c)
     if (x <= 0.0f) return false;
   return invcel(c).volume > 0.0f;
 }
 
-// Step 2: every header is read; KVD_ASCII headers narrow the resolution range and may
+// Every header is read; KVD_ASCII headers narrow the resolution range and may
 // supply space group and cell; every header marks its group's merged and Friedel inputs.
-void read_input_headers(int recl_unit, ControlTables& t) {
+void read_input_headers(ControlTables& t) {
   for (DataSet& s : t.sets) {
-    const HeaderValues h = readhdr(recl_unit, s.name, s.kind);
+    const HeaderValues h = readhdr(s.name, s.kind);
     if (h.status != 0) stop_after_blank("!!! ERROR !!! CANNOT OPEN OR READ " + fmt_char(s.name, kMaxNameLength));
     if (s.kind == "KVD_ASCII") {
       s.res_low = std::min(s.res_low, h.res_low);
@@ -43,7 +44,6 @@ void read_input_headers(int recl_unit, ControlTables& t) {
   }
 }
 
-// Steps 3 and 4.
 void set_output_modes(ControlTables& t) {
   for (OutputGroup& g : t.groups) {
     if (g.nsets == 0) stop_after_blank("!!! ERROR !!! NO INPUT FILES FOR OUTPUT_FILE= " + g.name);
@@ -54,7 +54,6 @@ void set_output_modes(ControlTables& t) {
   }
 }
 
-// Steps 5 and 6.
 void set_up_symmetry(ControlTables& t) {
   if (t.run.space_group < 1 || t.run.space_group > 230 || !cell_is_valid(t.run.cell)) stop(kIllegalCell);
   const SpaceGroupLookup sg = xsymy(1, t.run.cell, t.run.space_group);
@@ -66,7 +65,6 @@ void set_up_symmetry(ControlTables& t) {
   t.inverse = mlinv(t.ops);
 }
 
-// Step 7.
 void print_assumptions(const Report& rep, const ControlTables& t) {
   rep.both("");
   rep.both("THE DATA COLLECTION STATISTICS REPORTED BELOW ASSUMES:");
@@ -80,12 +78,13 @@ void print_assumptions(const Report& rep, const ControlTables& t) {
   rep.both("");
 }
 
-long reidx_determinant(const std::array<int, 12>& r) {
-  const long a = r[0], b = r[1], c = r[2], d = r[4], e = r[5], f = r[6], g = r[8], h = r[9], i = r[10];
-  return a * (e * i - f * h) - b * (d * i - f * g) + c * (d * h - e * g);
+// In double precision, rounded to the nearest integer: the integers may be as large as the
+// card allows, and their products would overflow any integer type.
+double reidx_determinant(const std::array<int, 12>& r) {
+  const double a = r[0], b = r[1], c = r[2], d = r[4], e = r[5], f = r[6], g = r[8], h = r[9], i = r[10];
+  return std::round(a * (e * i - f * h) - b * (d * i - f * g) + c * (d * h - e * g));
 }
 
-// Step 8.
 void print_reindexing(const Report& rep, const RunParameters& run) {
   if (!run.reindex) return;
   const std::array<int, 12>& r = run.reidx;
@@ -106,15 +105,15 @@ void print_reindexing(const Report& rep, const RunParameters& run) {
     rep.both(" !!! WARNING !!! THE SPECIFIED REINDEXING TRANSFORMATION INVOLVES AN");
     rep.both("INDEX OFFSET WITH RESPECT TO THE ORIGINAL INDICES.");
   }
-  const long det = reidx_determinant(r);
-  if (det == 0) stop("!!! ERROR !!! REINDEXING TRANSFORMATION IS SINGULAR");
-  if (det < 0) {
+  const double det = reidx_determinant(r);
+  if (det == 0.0) stop("!!! ERROR !!! REINDEXING TRANSFORMATION IS SINGULAR");
+  if (det < 0.0) {
     rep.both(" !!! WARNING !!! THE SPECIFIED REINDEXING TRANSFORMATION INVOLVES A");
     rep.both("CHANGE OF HAND WITH RESPECT TO THE ORIGINAL INDICES.");
   }
 }
 
-// Step 10; returns the largest low limit and the smallest high limit over all sets.
+// Narrows every range to the shells; returns the largest low limit and the smallest high limit over all sets.
 std::pair<float, float> fit_ranges_to_shells(ControlTables& t) {
   const float dmin = t.run.shells.empty() ? 1.0e-6f : t.run.shells.back();
   float low_max = 0.0f, high_min = 0.0f;
@@ -135,7 +134,6 @@ std::pair<float, float> fit_ranges_to_shells(ControlTables& t) {
   return {low_max, high_min};
 }
 
-// Step 11.
 void append_reference_set(ControlTables& t, std::pair<float, float> range) {
   if (t.run.refdat.empty()) return;
   if (static_cast<int>(t.sets.size()) >= t.capacity) stop("!!! ERROR !!! TOO MANY DATA SETS");
@@ -157,11 +155,9 @@ void append_reference_set(ControlTables& t, std::pair<float, float> range) {
   t.run.reference = static_cast<int>(t.sets.size());
 }
 
-// Steps 13 and 14.
 void check_names_and_number_crystals(ControlTables& t) {
   for (const OutputGroup& g : t.groups)
-    for (const DataSet& s : t.sets)
-      if (!g.name.empty() && g.name == s.name) stop("!!! ERROR !!! OUTPUT FILE HAS SAME NAME AS INPUT FILE");
+    if (!g.name.empty() && writes_over_an_input(g.name, t)) stop("!!! ERROR !!! OUTPUT FILE HAS SAME NAME AS INPUT FILE");
   for (size_t i = 0; i < t.sets.size(); ++i) {
     DataSet& s = t.sets[i];
     if (s.crystal_name.empty()) continue;
@@ -176,9 +172,19 @@ void check_names_and_number_crystals(ControlTables& t) {
 
 }  // namespace
 
-void complete_control_tables(const Report& rep, int recl_unit, ControlTables& t) {
+bool writes_over_an_input(const std::string& output, const ControlTables& t) {
+  for (const DataSet& s : t.sets)
+    if (output == s.name || same_file(output, s.name)) return true;
+  for (const char* own : {"VELMAR.INP", kReportFileName, kExclusionListName})
+    if (same_file(output, own)) return true;
+  for (int job = 1; job <= kMaxLoadingJobs; ++job)
+    if (same_file(output, scratch_file_name(job))) return true;
+  return false;
+}
+
+void complete_control_tables(const Report& rep, ControlTables& t) {
   if (t.sets.empty() || t.groups.empty()) stop("!!! ERROR !!! NOTHING TO SCALE TOGETHER");
-  read_input_headers(recl_unit, t);
+  read_input_headers(t);
   set_output_modes(t);
   set_up_symmetry(t);
   print_assumptions(rep, t);
@@ -191,10 +197,9 @@ void complete_control_tables(const Report& rep, int recl_unit, ControlTables& t)
   check_names_and_number_crystals(t);
 }
 
-void pvelmar(std::string_view control_text, const Report& rep, int recl_unit, int shell_capacity,
-             ControlTables& t) {
+void pvelmar(std::string_view control_text, const Report& rep, int shell_capacity, ControlTables& t) {
   read_control_cards(control_text, rep, shell_capacity, t);
-  complete_control_tables(rep, recl_unit, t);
+  complete_control_tables(rep, t);
 }
 
 }  // namespace velmar

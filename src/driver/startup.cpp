@@ -1,7 +1,12 @@
 #include "driver/startup.hpp"
 
-#include <ctime>
+#include <sys/resource.h>
 #include <time.h>
+
+#include <algorithm>
+#include <ctime>
+#include <fstream>
+#include <string>
 
 #include "common/fortran_format.hpp"
 
@@ -58,6 +63,31 @@ double cpu_seconds() {
   timespec ts{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+namespace {
+
+// A "Name: value kB" entry of a /proc file, in bytes; -1 when absent.
+int64_t proc_entry_bytes(const char* file, const std::string& entry) {
+  std::ifstream in(file);
+  std::string name, unit;
+  int64_t kib = 0;
+  while (in >> name >> kib >> unit)
+    if (name == entry) return kib * 1024;
+  return -1;
+}
+
+}  // namespace
+
+int64_t available_memory_bytes() {
+  int64_t available = proc_entry_bytes("/proc/meminfo", "MemAvailable:");
+  rlimit limit{};
+  if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+    const int64_t used = std::max<int64_t>(proc_entry_bytes("/proc/self/status", "VmSize:"), 0);
+    const int64_t left = std::max<int64_t>(static_cast<int64_t>(limit.rlim_cur) - used, 0);
+    available = available < 0 ? left : std::min(available, left);
+  }
+  return available;
 }
 
 UnitTable::UnitTable() {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,10 @@ TimeOfDay time_of_day_now();
 // Seconds between two times of day; a negative difference means the run crossed midnight.
 double elapsed_wall_seconds(const TimeOfDay& start, const TimeOfDay& end);
 double cpu_seconds();
+
+// Bytes the process can still allocate: the system's available memory, or less under an
+// address-space limit (ulimit -v); -1 when unknown.
+int64_t available_memory_bytes();
 
 // Fortran-style unit numbers 1..200; 5 and 6 are held by the terminal.
 class UnitTable {

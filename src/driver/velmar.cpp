@@ -5,10 +5,13 @@
 #include <cstdio>
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "common/error.hpp"
+#include "common/files.hpp"
 #include "common/fortran_format.hpp"
 #include "common/report.hpp"
+#include "common/scratch_files.hpp"
 #include "common/tables.hpp"
 #include "driver/assembly.hpp"
 #include "driver/control_file.hpp"
@@ -20,33 +23,28 @@
 namespace velmar {
 namespace {
 
-constexpr int kRecordLengthUnit = 1;  // direct-access record lengths counted in 4-byte words
 constexpr int kShellCapacity = kMaxShells;
 
 // Everything the run owns, released when the run ends.
 struct Run {
+  RunEnvironment env;
   Report rep;
   UnitTable units;
-  int report_unit = 0, control_unit = 0, header_unit = 0;
+  int report_unit = 0, control_unit = 0;
   double cpu_start = 0;
   TimeOfDay wall_start{};
   std::string run_date;
   ControlTables tables;
-  std::vector<LoadResult> loaded;
   std::vector<DataSetBlock> blocks;
   ObservationList obs;
   UniqueTable unique;
-  std::vector<DataSetRanges> ranges;
   std::vector<float> shells;
   RandomState random;  // half-set generator, one sequence per run
-
-  ~Run() {
-    if (rep.file) std::fclose(rep.file);
-  }
+  bool report_failure_told = false;
 };
 
 bool read_whole_file(const char* name, std::string& text) {
-  std::FILE* f = std::fopen(name, "rb");
+  std::FILE* f = open_regular_file(name);
   if (!f) return false;
   char buf[65536];
   size_t n;
@@ -67,9 +65,9 @@ void start_up(Run& run) {
   if (units.empty()) stop("!!! ERROR !!! CANNOT ALLOCATE DEVICE UNIT NUMBERS");
   run.report_unit = units[0];
   run.control_unit = units[1];
-  run.header_unit = units[2];
-  run.rep.file = std::fopen("VELMAR.LP", "w");
-  if (!run.rep.file) stop("!!! ERROR !!! CANNOT OPEN OR WRITE VELMAR.LP");
+  run.rep.file = std::fopen(kReportFileName, "w");
+  if (!run.rep.file) stop(std::string("!!! ERROR !!! CANNOT OPEN OR WRITE ") + kReportFileName);
+  install_interrupt_handlers(fileno(run.rep.file));
   run.units.open(run.report_unit);
   run.rep.to_file("");
   run.rep.to_file(banner);
@@ -82,7 +80,7 @@ void read_control_file(Run& run) {
   run.tables.capacity = prescan_capacity(control);
   run.tables.sets.reserve(static_cast<size_t>(run.tables.capacity));
   run.tables.groups.reserve(static_cast<size_t>(run.tables.capacity));
-  pvelmar(control, run.rep, kRecordLengthUnit, kShellCapacity, run.tables);
+  pvelmar(control, run.rep, kShellCapacity, run.tables);
   run.units.close(run.control_unit);
 }
 
@@ -101,15 +99,13 @@ void print_timing(const Run& run) {
 // Loads every data set and reads the scratch records back into the sorted observation
 // list. Returns false when the list holds fewer than two entries (the run ends quietly).
 bool load_observations(Run& run) {
-  std::vector<LoadingJob> jobs =
+  const std::vector<LoadingJob> jobs =
       make_loading_jobs(run.tables.run.processors, static_cast<int>(run.tables.sets.size()), run.units);
-  run.loaded = readhkl1(run.rep, run.tables, kRecordLengthUnit, jobs);
-  run.blocks = observation_blocks(run.loaded);
-  if (list_length(run.blocks) < 2) {
-    for (const LoadingJob& job : jobs) std::remove(job.scratch_name.c_str());
-    return false;
-  }
-  read_back_observations(jobs, run.blocks, run.obs);
+  readhkl1(run.rep, run.tables, jobs);
+  run.blocks = observation_blocks(run.tables.sets);
+  if (list_length(run.blocks) < 2) return false;
+  const int64_t memory = run.env.memory_bytes == -2 ? available_memory_bytes() : run.env.memory_bytes;
+  read_back_observations(jobs, run.blocks, run.obs, memory);
   return true;
 }
 
@@ -118,46 +114,65 @@ bool is_reference_group(const ControlTables& t, const DataSet& s) {
 }
 
 void assemble_unique_reflections(Run& run) {
-  const ControlTables& t = run.tables;
+  ControlTables& t = run.tables;
   if (is_reference_group(t, t.sets.back())) run.blocks.back().nrec = collaps(run.obs, run.blocks.back());
   build_unique_table(t.ops, t.run.cell, run.blocks, run.obs, run.unique);
-  run.ranges = data_set_ranges(run.unique, run.obs);
+  data_set_ranges(run.unique, run.obs, t.sets);
   run.shells = t.run.shells;
   if (run.shells.empty()) {
     float ss_max = 1.0e-6f;
-    for (size_t i = 0; i < t.sets.size(); ++i)
-      if (!is_reference_group(t, t.sets[i])) ss_max = std::max(ss_max, run.ranges[i].ss_max);
+    for (const DataSet& s : t.sets)
+      if (!is_reference_group(t, s)) ss_max = std::max(ss_max, s.range.ss_max);
     run.shells = default_shells(static_cast<int64_t>(run.unique.size()), ss_max);
   }
+  check_shell_cost(t.run.cell, run.shells);
 }
 
 void run_stages(Run& run) {
   start_up(run);
   read_control_file(run);
+  run.rep.flush();
   if (!load_observations(run)) return;
+  run.rep.flush();
   assemble_unique_reflections(run);
   if (!place_on_absolute_scale(run.rep, run.tables, run.unique, run.obs, scratch_file_name(1))) return;
-  std::vector<float> wavelength;
-  for (const LoadResult& l : run.loaded) wavelength.push_back(l.wavelength);
-  rstat(run.rep, ScaledData{run.tables, run.unique, run.obs, wavelength, {}, kVersion, run.run_date}, run.shells,
-        run.random);
+  rstat(run.rep, ScaledData{run.tables, run.unique, run.obs, kVersion, run.run_date}, run.shells, run.random);
   if (!print_wilson_sections(run.rep, run.tables, run.unique, run.obs, scratch_file_name(1))) return;
   print_timing(run);
 }
 
+// Closes the report file; false (with a message on the terminal) when it could not be
+// written completely.
+bool close_report(Run& run) {
+  if (!run.rep.file) return true;
+  const bool ok = std::fflush(run.rep.file) == 0 && !std::ferror(run.rep.file);
+  const bool closed = std::fclose(run.rep.file) == 0;
+  run.rep.file = nullptr;
+  if (ok && closed) return true;
+  if (!run.report_failure_told) run.rep.to_terminal(std::string(" !!! ERROR !!! CANNOT WRITE FILE ") + kReportFileName);
+  return false;
+}
+
 }  // namespace
 
-int velmar() {
+int velmar(const RunEnvironment& env) {
   Run run;
+  run.env = env;
+  run.rep.terminal = env.terminal;
+  int status = 1;
   try {
     run_stages(run);
-    return 0;
+    status = 0;
   } catch (const VelmarError& e) {
     run.rep.both_lines(e.what());
+    run.report_failure_told = std::string_view(e.what()).ends_with(std::string("CANNOT WRITE FILE ") + kReportFileName);
   } catch (const std::bad_alloc&) {
     run.rep.both(" !!! ERROR !!! NOT ENOUGH MEMORY FOR THIS RUN");
   }
-  return 1;
+  remove_all_scratch_files();
+  if (run.rep.terminal) std::fflush(run.rep.terminal);
+  if (!close_report(run)) status = 1;
+  return status;
 }
 
 }  // namespace velmar

@@ -5,6 +5,7 @@
 
 #include "common/error.hpp"
 #include "common/fortran_format.hpp"
+#include "common/scratch_files.hpp"
 #include "statistics/mean_intensity_list.hpp"
 #include "statistics/wilson.hpp"
 #include "symmetry/cell_geometry.hpp"

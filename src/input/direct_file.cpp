@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace velmar {
 namespace {
@@ -63,9 +64,13 @@ bool decode_record(const unsigned char* rec, bool swap, DataLine& out) {
 }  // namespace
 
 bool open_direct(DirectSource& src, const std::string& file_name, size_t buffer_bytes) {
+  return open_direct(src, open_input_file(file_name), buffer_bytes);
+}
+
+bool open_direct(DirectSource& src, FileHandle file, size_t buffer_bytes) {
   close_direct(src);
   const size_t records = std::max<size_t>(buffer_bytes / kDirectRecordBytes, 1);
-  return open_buffer(src, file_name, records * kDirectRecordBytes);
+  return open_buffer(src, std::move(file), records * kDirectRecordBytes);
 }
 
 void close_direct(DirectSource& src) {

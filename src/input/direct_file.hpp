@@ -23,6 +23,8 @@ struct DirectSource : ReadBuffer {
 };
 
 bool open_direct(DirectSource& src, const std::string& file_name, size_t buffer_bytes);
+// Same for a stream that is already open; false when `file` is null.
+bool open_direct(DirectSource& src, FileHandle file, size_t buffer_bytes);
 void close_direct(DirectSource& src);
 
 // The next record as h = S4, k = S5, l = S6, I = R1, sigma = R2, z = S13, x = S15/10,

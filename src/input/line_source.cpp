@@ -3,8 +3,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
+#include <utility>
+
+#include "common/files.hpp"
 
 namespace velmar {
 namespace {
@@ -36,15 +37,17 @@ LineStatus take_overlong_line(LineSource& s, std::string_view& line) {
 
 }  // namespace
 
-FileHandle open_input_file(const std::string& file_name) {
-  std::error_code ec;
-  if (file_name.empty() || std::filesystem::is_directory(file_name, ec)) return nullptr;
-  return FileHandle(std::fopen(file_name.c_str(), "rb"));
-}
+// Only regular files: a directory cannot be read, and a device or pipe such as /dev/zero
+// may never end.
+FileHandle open_input_file(const std::string& file_name) { return FileHandle(open_regular_file(file_name)); }
 
 bool open_buffer(ReadBuffer& b, const std::string& file_name, size_t bytes) {
+  return open_buffer(b, open_input_file(file_name), bytes);
+}
+
+bool open_buffer(ReadBuffer& b, FileHandle file, size_t bytes) {
   close_buffer(b);
-  b.file = open_input_file(file_name);
+  b.file = std::move(file);
   if (!b.file) return false;
   b.buffer.resize(bytes);
   return true;
@@ -74,7 +77,11 @@ void refill(ReadBuffer& b) {
 }
 
 bool open_lines(LineSource& src, const std::string& file_name, size_t buffer_size) {
-  return open_buffer(src, file_name, std::max<size_t>(buffer_size, 4096));
+  return open_lines(src, open_input_file(file_name), buffer_size);
+}
+
+bool open_lines(LineSource& src, FileHandle file, size_t buffer_size) {
+  return open_buffer(src, std::move(file), std::max<size_t>(buffer_size, 4096));
 }
 
 void close_lines(LineSource& src) { close_buffer(src); }

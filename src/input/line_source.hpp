@@ -37,6 +37,9 @@ struct ReadBuffer {
 
 // Opens the file with a buffer of `bytes` bytes; false when it cannot be opened.
 bool open_buffer(ReadBuffer& b, const std::string& file_name, size_t bytes);
+// Same for a stream that is already open (a file, or a memory buffer through fmemopen);
+// the buffer takes it over. False when `file` is null.
+bool open_buffer(ReadBuffer& b, FileHandle file, size_t bytes);
 void close_buffer(ReadBuffer& b);
 // Moves the unread part to the front and reads as much as fits behind it.
 void refill(ReadBuffer& b);
@@ -50,6 +53,7 @@ struct LineSource : ReadBuffer {
 // Opens the file with a buffer of `buffer_size` bytes (at least 4096); false when it cannot
 // be opened.
 bool open_lines(LineSource& src, const std::string& file_name, size_t buffer_size);
+bool open_lines(LineSource& src, FileHandle file, size_t buffer_size);
 void close_lines(LineSource& src);
 
 // The next line (without its end-of-line characters, at most kRecordLength characters).

@@ -6,8 +6,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
+#include <limits>
+#include <system_error>
 
 #include "common/error.hpp"
+#include "common/files.hpp"
 #include "common/fortran_format.hpp"
 #include "common/free_format.hpp"
 #include "input/file_kind.hpp"
@@ -48,7 +52,7 @@ LoadSetup prepare_loading(const Report& rep, const ControlTables& t) {
   const float det = invers(reidx_rotation(t.run.reidx), s.reidx_inverse);
   if (std::lround(det) == 0) stop("!!! ERROR !!! ILLEGAL REINDEXING TRANSFORMATION");
   s.exclusions = new_hash_table(kExclusionTableSize);
-  s.exclusion_count = read_exclusion_list("REMOVE.HKL", t.ops, s.exclusions);
+  s.exclusion_count = read_exclusion_list(kExclusionListName, t.ops, s.exclusions);
   if (s.exclusion_count > 0) {
     rep.both("");
     rep.both("NUMBER OF UNIQUE REFLECTIONS IN FILE \"REMOVE.HKL\"" + fmt_i(s.exclusion_count, 8));
@@ -88,17 +92,18 @@ struct SetLoad {
   std::array<int, 12> reidx;
   int reindex_class;
   ScratchWriter& scratch;
-  LoadResult& result;
+  LoadedData& result;
+  float max_one_over_d;  // 2/lambda where the wavelength is known, else unbounded
   double intensity_sum = 0;
   ScratchRecord last{};
 };
 
-enum class LineOutcome { kDone, kSkipped, kWriteFailed, kIndexOverflow };
+enum class LineOutcome { kDone, kSkipped, kWriteFailed, kIndexOverflow, kBeyondLimit };
 
 bool write_intensity(SetLoad& s, const ReflKey& key, float intensity, float sigma, const DataLine& line,
                      float psi) {
   if (sigma <= 0.0f) return true;
-  s.last = ScratchRecord{key, intensity, sigma * s.set.weight, AuxRow{line.x, line.y, line.z, psi}};
+  s.last = ScratchRecord{key, intensity, sigma * s.set.weight, Position{line.x, line.y, line.z, psi}};
   if (!s.scratch.write(s.last)) return false;
   ++s.result.nrec;
   if (intensity > 0.0f) s.intensity_sum += intensity;
@@ -117,6 +122,7 @@ LineOutcome load_line(SetLoad& s, const DataLine& line) {
   if (!reduce(h, k, l, s.ops, key)) return LineOutcome::kIndexOverflow;
   const float one_over_d = std::sqrt(one_over_d_squared(s.setup.b, h, k, l));
   if (!(s.set.res_low * one_over_d >= 1.0f && s.set.res_high * one_over_d <= 1.0f)) return LineOutcome::kSkipped;
+  if (one_over_d > s.max_one_over_d) return LineOutcome::kBeyondLimit;  // d < lambda/2 cannot be measured
   if (s.setup.exclusion_count > 0 &&
       hash64_find(s.setup.exclusions, ReflKey{key.h, key.k, key.l, 0}.packed()) != 0) {
     ++s.result.rejected;
@@ -137,28 +143,29 @@ LineOutcome load_line(SetLoad& s, const DataLine& line) {
 }
 
 // Reads the lines of one data set; returns its status.
-int load_lines(SetLoad& s, ReflectionReader& reader) {
+LoadStatus load_lines(SetLoad& s, ReflectionReader& reader) {
   DataLine line;
   while (true) {
     const ReadResult rr = read_data_line(reader, line);
     if (rr == ReadResult::kEnd) break;
-    if (rr == ReadResult::kUnreadable) return kLoadUnreadable;
+    if (rr == ReadResult::kUnreadable) return LoadStatus::kUnreadable;
     switch (load_line(s, line)) {
-      case LineOutcome::kWriteFailed: return kLoadScratchFailed;
-      case LineOutcome::kIndexOverflow: return kLoadIndexOverflow;
+      case LineOutcome::kWriteFailed: return LoadStatus::kScratchFailed;
+      case LineOutcome::kIndexOverflow: return LoadStatus::kIndexOverflow;
+      case LineOutcome::kBeyondLimit: return LoadStatus::kBeyondLimit;
       case LineOutcome::kDone:
       case LineOutcome::kSkipped: break;
     }
   }
-  return kLoadUsable;
+  return LoadStatus::kUsable;
 }
 
-void load_data_set(const ControlTables& t, int recl_unit, const LoadSetup& setup, int iset, ScratchWriter& scratch,
-                   LoadResult& result) {
+void load_data_set(const ControlTables& t, const LoadSetup& setup, int iset, ScratchWriter& scratch,
+                   LoadedData& result) {
   const DataSet& set = t.sets[static_cast<size_t>(iset)];
   const OutputGroup& group = t.groups[static_cast<size_t>(set.group - 1)];
-  result = LoadResult{};
-  const HeaderValues hdr = readhdr(recl_unit, set.name, set.kind);
+  result = LoadedData{};
+  const HeaderValues hdr = readhdr(set.name, set.kind);
   if (hdr.status != 0) return;
   const bool reference_set = group.name.empty();
   const std::array<int, 12> reidx = reference_set ? kIdentityReidx : t.run.reidx;
@@ -168,21 +175,21 @@ void load_data_set(const ControlTables& t, int recl_unit, const LoadSetup& setup
     inconsistent = hdr.space_group != t.run.space_group || !cell_consistent(hdr.cell, t.run.cell);
   ReflectionReader reader;
   if (!open_reflection_reader(reader, set.name, kind, hdr, group.friedel_law())) return;
-  SetLoad s{set, setup, t.ops, reidx, reference_set ? 0 : setup.reindex_class, scratch, result};
-  const int status = load_lines(s, reader);
+  const float max_one_over_d = hdr.wavelength > 0.0f ? 2.0f / hdr.wavelength : std::numeric_limits<float>::infinity();
+  SetLoad s{set, setup, t.ops, reidx, reference_set ? 0 : setup.reindex_class, scratch, result, max_one_over_d};
+  const LoadStatus status = load_lines(s, reader);
   close_reflection_reader(reader);
-  if (status == kLoadUsable && !scratch.write_end_marker(s.last)) result.status = kLoadScratchFailed;
+  if (status == LoadStatus::kUsable && !scratch.write_end_marker(s.last)) result.status = LoadStatus::kScratchFailed;
   else result.status = status;
-  if (result.status != kLoadUsable) return;
+  if (result.status != LoadStatus::kUsable) return;
   result.mean_intensity =
       static_cast<float>(result.nrec > 0 ? s.intensity_sum / static_cast<double>(result.nrec) : s.intensity_sum);
-  result.geometry = (!hdr.merge || kind == FileKind::kDirect) ? 6 : 1;
+  result.geometry = (!hdr.merge || kind == FileKind::kDirect) ? Geometry::kUnmerged : Geometry::kMerged;
   result.oscillation_range = hdr.oscillation_range;
   result.wavelength = hdr.wavelength;
-  result.a0 = hdr.variance_a0;
-  result.b0 = hdr.variance_b0;
-  if (result.mean_intensity <= 0.0f) result.status = kLoadUseless;
-  else if (inconsistent) result.status = kLoadInconsistent;
+  result.input_model = {hdr.variance_a0, hdr.variance_b0};
+  if (result.mean_intensity <= 0.0f) result.status = LoadStatus::kUseless;
+  else if (inconsistent) result.status = LoadStatus::kInconsistent;
 }
 
 void print_summary_head(const Report& rep) {
@@ -191,7 +198,8 @@ void print_summary_head(const Report& rep) {
   rep.both(" SET# INTENSITY  ACCEPTED REJECTED");
 }
 
-void print_summary_line(const Report& rep, int iset, const DataSet& set, const LoadResult& r) {
+void print_summary_line(const Report& rep, int iset, const DataSet& set) {
+  const LoadedData& r = set.load;
   std::string line;
   put_i(line, iset + 1, 4);
   put_e(line, r.mean_intensity, 12, 4);
@@ -203,17 +211,19 @@ void print_summary_line(const Report& rep, int iset, const DataSet& set, const L
 }
 
 // The message after a summary line; stops the run for a data set that cannot be used.
-void report_status(const Report& rep, int status) {
+void report_status(const Report& rep, LoadStatus status) {
   auto block = [](const char* message) { return "\n " + std::string(message) + "\n"; };
   switch (status) {
-    case kLoadInconsistent:
+    case LoadStatus::kInconsistent:
       rep.both_lines(block("!!! WARNING !!! INCONSISTENT SPACE GROUP OR CELL CONSTANTS"));
       return;
-    case kLoadScratchFailed: stop_verbatim(block("!!! ERROR !!! CANNOT COPY INPUT DATA TO SCRATCH FILE"));
-    case kLoadUnreadable: stop_verbatim(block("!!! ERROR !!! CANNOT OPEN OR READ INPUT DATA FILE"));
-    case kLoadUseless: stop_verbatim(block("!!! ERROR !!! USELESS DATA ON INPUT REFLECTION FILE"));
-    case kLoadIndexOverflow:
+    case LoadStatus::kScratchFailed: stop_verbatim(block("!!! ERROR !!! CANNOT COPY INPUT DATA TO SCRATCH FILE"));
+    case LoadStatus::kUnreadable: stop_verbatim(block("!!! ERROR !!! CANNOT OPEN OR READ INPUT DATA FILE"));
+    case LoadStatus::kUseless: stop_verbatim(block("!!! ERROR !!! USELESS DATA ON INPUT REFLECTION FILE"));
+    case LoadStatus::kIndexOverflow:
       stop_verbatim(block("!!! ERROR !!! REFLECTION INDICES TOO LARGE (MORE THAN 32766) ON INPUT DATA FILE"));
+    case LoadStatus::kBeyondLimit:
+      stop_verbatim(block("!!! ERROR !!! REFLECTION BEYOND THE LIMIT D=LAMBDA/2 ON INPUT DATA FILE"));
     default: return;
   }
 }
@@ -221,8 +231,10 @@ void report_status(const Report& rep, int status) {
 }  // namespace
 
 int read_exclusion_list(const std::string& file_name, std::span<const Symop> ops, HashTable64& table) {
-  std::FILE* f = std::fopen(file_name.c_str(), "r");
-  if (!f) return 0;
+  std::error_code ec;
+  if (!std::filesystem::exists(file_name, ec)) return 0;
+  std::FILE* f = open_regular_file(file_name);
+  if (!f) stop("!!! ERROR !!! CANNOT OPEN OR READ " + file_name);
   int count = 0;
   char buf[256];
   while (count < kMaxExclusions && std::fgets(buf, sizeof buf, f)) {
@@ -239,50 +251,47 @@ int read_exclusion_list(const std::string& file_name, std::span<const Symop> ops
   return count;
 }
 
-void readhkl(const ControlTables& t, int recl_unit, const LoadSetup& setup, LoadingJob& job,
-             std::span<LoadResult> results) {
+void readhkl(ControlTables& t, const LoadSetup& setup, const LoadingJob& job) {
   ScratchWriter scratch;
   const bool opened = scratch.open(job.scratch_name);
   for (int iset = job.first_set; iset <= job.last_set; ++iset) {
-    LoadResult& r = results[static_cast<size_t>(iset)];
+    LoadedData& r = t.sets[static_cast<size_t>(iset)].load;
     if (!opened) {
-      r.status = kLoadScratchFailed;
+      r.status = LoadStatus::kScratchFailed;
       break;
     }
-    load_data_set(t, recl_unit, setup, iset, scratch, r);
-    if (r.status < 0) break;
+    load_data_set(t, setup, iset, scratch, r);
+    if (failed(r.status)) break;
   }
   if (!scratch.close() && opened) {
-    for (int iset = job.first_set; iset <= job.last_set; ++iset)
-      if (results[static_cast<size_t>(iset)].status >= 0) {
-        results[static_cast<size_t>(iset)].status = kLoadScratchFailed;
+    for (int iset = job.first_set; iset <= job.last_set; ++iset) {
+      LoadedData& r = t.sets[static_cast<size_t>(iset)].load;
+      if (!failed(r.status)) {
+        r.status = LoadStatus::kScratchFailed;
         break;
       }
+    }
   }
 }
 
-std::vector<LoadResult> readhkl1(const Report& rep, const ControlTables& t, int recl_unit,
-                                 std::span<LoadingJob> jobs) {
+void readhkl1(const Report& rep, ControlTables& t, std::span<const LoadingJob> jobs) {
   rep.both("");
   rep.both(frame_line());
   rep.both("                    READING INPUT REFLECTION DATA FILES");
   rep.both(frame_line());
   const LoadSetup setup = prepare_loading(rep, t);
-  std::vector<LoadResult> results(t.sets.size());
-  for (LoadingJob& job : jobs) {
-    readhkl(t, recl_unit, setup, job, results);
-    if (std::any_of(results.begin() + job.first_set, results.begin() + job.last_set + 1,
-                    [](const LoadResult& r) { return r.status < 0; }))
+  for (DataSet& s : t.sets) s.load = LoadedData{};
+  for (const LoadingJob& job : jobs) {
+    readhkl(t, setup, job);
+    if (std::any_of(t.sets.begin() + job.first_set, t.sets.begin() + job.last_set + 1,
+                    [](const DataSet& s) { return failed(s.load.status); }))
       break;
   }
   print_summary_head(rep);
-  for (size_t i = 0; i < results.size(); ++i) {
-    print_summary_line(rep, static_cast<int>(i), t.sets[i], results[i]);
-    if (results[i].status < 0)
-      for (const LoadingJob& job : jobs) std::remove(job.scratch_name.c_str());
-    report_status(rep, results[i].status);
+  for (size_t i = 0; i < t.sets.size(); ++i) {
+    print_summary_line(rep, static_cast<int>(i), t.sets[i]);
+    report_status(rep, t.sets[i].load.status);
   }
-  return results;
 }
 
 }  // namespace velmar

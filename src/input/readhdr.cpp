@@ -2,6 +2,7 @@
 #include "input/readhdr.hpp"
 
 #include <span>
+#include <utility>
 
 #include "common/free_format.hpp"
 #include "input/file_kind.hpp"
@@ -9,8 +10,6 @@
 
 namespace velmar {
 namespace {
-
-constexpr size_t kHeaderBuffer = 64 * 1024;
 
 struct IntKeyword {
   std::string_view word;
@@ -148,18 +147,22 @@ bool read_kvd_header(LineSource& src, HeaderValues& v) {
 
 }  // namespace
 
-HeaderValues readhdr(int /*recl_unit*/, const std::string& file_name, std::string_view kind) {
+HeaderValues readhdr(const std::string& file_name, std::string_view kind) {
+  return readhdr(open_input_file(file_name), kind);
+}
+
+HeaderValues readhdr(FileHandle file, std::string_view kind, size_t buffer_bytes) {
   HeaderValues v;
   const auto k = file_kind_from_name(kind);
   if (!k) return v;
   if (*k == FileKind::kDirect) v.merge = false;
   if (*k == FileKind::kAnomal) v.friedel = false;
   if (*k != FileKind::kKvdAscii) {
-    if (open_input_file(file_name)) v.status = 0;
+    if (file) v.status = 0;
     return v;
   }
   LineSource src;
-  if (!open_lines(src, file_name, kHeaderBuffer)) return v;
+  if (!open_lines(src, std::move(file), buffer_bytes)) return v;
   if (read_kvd_header(src, v)) v.status = 0;
   return v;
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "input/line_source.hpp"
 #include "symmetry/symop.hpp"
 
 namespace velmar {
@@ -43,8 +44,14 @@ struct HeaderValues {
 // Reads the header of `file_name` of the given kind (a control-file kind word). The file is
 // opened and closed here. KVD_ASCII files have a header; the other kinds have none and get
 // the defaults (MERGE=FALSE for DIRECT, FRIEDEL'S_LAW=FALSE for ANOMAL) with status 0 once
-// the file opens. `recl_unit` counts record-length units per four-byte word (1 or 4); the
-// fixed 68-byte records of DIRECT files do not depend on it here.
-HeaderValues readhdr(int recl_unit, const std::string& file_name, std::string_view kind);
+// the file opens.
+HeaderValues readhdr(const std::string& file_name, std::string_view kind);
+
+inline constexpr size_t kHeaderBufferBytes = 64 * 1024;
+
+// Same for a stream that is already open (a file, or a memory buffer through fmemopen),
+// read through a buffer of `buffer_bytes` bytes and closed here; status -2 when `file` is
+// null.
+HeaderValues readhdr(FileHandle file, std::string_view kind, size_t buffer_bytes = kHeaderBufferBytes);
 
 }  // namespace velmar

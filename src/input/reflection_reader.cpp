@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "input/line_values.hpp"
 
@@ -181,12 +182,17 @@ void finish(ReflectionReader& r, ReadResult result) {
 
 bool open_reflection_reader(ReflectionReader& r, const std::string& file_name, FileKind kind,
                             const HeaderValues& header, bool friedel_law) {
+  return open_reflection_reader(r, open_input_file(file_name), kind, header, friedel_law);
+}
+
+bool open_reflection_reader(ReflectionReader& r, FileHandle file, FileKind kind, const HeaderValues& header,
+                            bool friedel_law, size_t buffer_bytes) {
   close_reflection_reader(r);
   r.kind = kind;
   r.friedel = friedel_law;
   r.columns = item_columns(header);
-  if (kind == FileKind::kDirect) return open_direct(r.direct, file_name, kReaderBufferBytes);
-  if (!open_lines(r.text, file_name, kReaderBufferBytes)) return false;
+  if (kind == FileKind::kDirect) return open_direct(r.direct, std::move(file), buffer_bytes);
+  if (!open_lines(r.text, std::move(file), buffer_bytes)) return false;
   if (kind == FileKind::kOldHkl) finish(r, ReadResult::kUnreadable);
   if (kind == FileKind::kKvdAscii) {
     const bool layout = r.columns.iobs >= 0 && r.columns.sigma >= 0;

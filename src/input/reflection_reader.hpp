@@ -52,6 +52,10 @@ struct ReflectionReader {
 // False when the file cannot be opened.
 bool open_reflection_reader(ReflectionReader& r, const std::string& file_name, FileKind kind,
                             const HeaderValues& header, bool friedel_law);
+// Same for a stream that is already open (the reader takes it over), with a read buffer of
+// `buffer_bytes` bytes; false when `file` is null.
+bool open_reflection_reader(ReflectionReader& r, FileHandle file, FileKind kind, const HeaderValues& header,
+                            bool friedel_law, size_t buffer_bytes = kReaderBufferBytes);
 
 ReadResult read_data_line(ReflectionReader& r, DataLine& out);
 

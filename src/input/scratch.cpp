@@ -1,5 +1,7 @@
 #include "input/scratch.hpp"
 
+#include "common/scratch_files.hpp"
+
 namespace velmar {
 namespace {
 
@@ -12,6 +14,7 @@ ScratchWriter::~ScratchWriter() {
 }
 
 bool ScratchWriter::open(const std::string& name) {
+  register_scratch_file(name);
   f_ = std::fopen(name.c_str(), "wb");
   ok_ = f_ != nullptr;
   if (f_) std::setvbuf(f_, nullptr, _IONBF, 0);
@@ -57,7 +60,7 @@ bool ScratchReader::read(ScratchRecord* out, size_t n) {
 void ScratchReader::close_and_delete() {
   if (f_) std::fclose(f_);
   f_ = nullptr;
-  if (!name_.empty()) std::remove(name_.c_str());
+  if (!name_.empty()) remove_scratch_file(name_);
   name_.clear();
 }
 

@@ -93,6 +93,4 @@ MeanIntensityList makref(const ControlTables& t, const UniqueTable& unique, cons
   return list;
 }
 
-ScratchFileGuard::~ScratchFileGuard() { std::remove(name_.c_str()); }
-
 }  // namespace velmar

@@ -25,18 +25,4 @@ struct MeanIntensityList {
 MeanIntensityList makref(const ControlTables& t, const UniqueTable& unique, const ObservationList& obs, int group,
                          const std::string& name);
 
-// Owns a scratch file by name: the file is removed when the guard goes out of scope, on
-// every way out of the scope (normal end, stop message or any other exception).
-class ScratchFileGuard {
- public:
-  explicit ScratchFileGuard(std::string name) : name_(std::move(name)) {}
-  ~ScratchFileGuard();
-  ScratchFileGuard(const ScratchFileGuard&) = delete;
-  ScratchFileGuard& operator=(const ScratchFileGuard&) = delete;
-  const std::string& name() const { return name_; }
-
- private:
-  std::string name_;
-};
-
 }  // namespace velmar

@@ -5,7 +5,7 @@
 
 #include "common/error.hpp"
 #include "common/fortran_format.hpp"
-#include "statistics/equivalents.hpp"
+#include "common/equivalents.hpp"
 #include "symmetry/spacegroups.hpp"
 
 namespace velmar {
@@ -84,8 +84,7 @@ void add_data_set_lists(std::string& s, const ScaledData& data, std::span<const 
     s += "! ISET=";
     put_i(s, j + 1, 4);
     s += " X-RAY_WAVELENGTH=";
-    const auto jj = static_cast<size_t>(j);
-    put_f(s, jj < data.wavelength.size() ? data.wavelength[jj] : -1.0f, 10, 5);
+    put_f(s, data.tables.sets[static_cast<size_t>(j)].load.wavelength, 10, 5);
     add_line(s, " (<0 if unknown)");
   }
 }
@@ -95,7 +94,7 @@ void add_dose_block(std::string& s, const ScaledData& data, std::span<const int>
   add_line(s, "!Reflections of the following input data sets were corrected");
   add_line(s, "!individually for radiation damage.");
   for (const int j : sets) {
-    const DoseCorrection& d = data.dose[static_cast<size_t>(j)];
+    const DoseUsed& d = data.tables.sets[static_cast<size_t>(j)].dose;
     if (!d.corrected) continue;
     s += "! ISET=";
     put_i(s, j + 1, 3);
@@ -188,11 +187,11 @@ int64_t write_unmerged(BufferedFile& out, const Equivalents& eq, const Observati
     put_indices(s, hkl[0], hkl[1], hkl[2]);
     put_es(s, eq.intensity[i], 11, 3);
     put_es(s, eq.sigma[i], 11, 3);
-    const AuxRow& a = obs.aux[p];
-    put_f(s, a[0], 8, 1);
-    put_f(s, a[1], 8, 1);
-    put_f(s, a[2], 8, 1);
-    put_f(s, a[3], 8, 2);
+    const Position& a = obs.pos[p];
+    put_f(s, a.x, 8, 1);
+    put_f(s, a.y, 8, 1);
+    put_f(s, a.z, 8, 1);
+    put_f(s, a.psi, 8, 2);
     put_i(s, eq.set[i] + 1, 4);
     if (dose) put_es(s, obs.decay[p], 11, 3);
     out.end_record();
@@ -224,7 +223,7 @@ bool dose_corrected_output(const ScaledData& data, int group) {
   const OutputGroup& g = data.tables.groups[static_cast<size_t>(group - 1)];
   if (g.mode > 0) return false;
   for (const int j : group_sets(data.tables, group))
-    if (static_cast<size_t>(j) < data.dose.size() && data.dose[static_cast<size_t>(j)].corrected) return true;
+    if (data.tables.sets[static_cast<size_t>(j)].dose.corrected) return true;
   return false;
 }
 

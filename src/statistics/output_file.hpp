@@ -15,21 +15,11 @@
 
 namespace velmar {
 
-// Zero-dose correction of one data set, as the header of a dose-corrected file lists it.
-struct DoseCorrection {
-  bool corrected = false;
-  float starting_dose = 0.0f;
-  float dose_rate = 0.0f;
-  float first_image = 0.0f;
-};
-
 // Everything the writer and the statistics read; all owned by the caller.
 struct ScaledData {
-  const ControlTables& tables;            // data sets, groups, operators, cell, WFAC1
+  const ControlTables& tables;            // data sets (wavelength, dose used), groups, operators, cell
   const UniqueTable& unique;
   const ObservationList& obs;
-  std::span<const float> wavelength;      // per data set, < 0 when unknown
-  std::span<const DoseCorrection> dose;   // per data set; empty when no set was corrected
   std::string_view version;               // program version text
   std::string_view date;                  // run date, 11 characters
 };

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 #include "common/error.hpp"
 #include "symmetry/cell_geometry.hpp"
@@ -238,9 +237,8 @@ void rest(int t, const Equivalents& eq, std::span<float> e) {
 }
 
 int shell_index(float ss, std::span<const float> shells) {
-  const float d = ss > 0.0f ? 1.0f / std::sqrt(ss) : std::numeric_limits<float>::infinity();
   for (size_t i = 0; i < shells.size(); ++i)
-    if (d >= shells[i]) return static_cast<int>(i);
+    if (within_limit(ss, shell_limit_ss(shells[i]))) return static_cast<int>(i);
   return -1;
 }
 
@@ -249,8 +247,8 @@ std::vector<int64_t> possible_reflections(std::span<const Symop> ops, const Cell
   const Mat3 b = reciprocal_basis(cell);
   std::vector<int64_t> possible(shells.size(), 0);
   for (size_t i = 0; i < shells.size(); ++i) {
-    const float s1 = i == 0 ? 0.0f : 1.0f / (shells[i - 1] * shells[i - 1]);
-    const float s2 = 1.0f / (shells[i] * shells[i]);
+    const float s1 = i == 0 ? 0.0f : shell_limit_ss(shells[i - 1]);
+    const float s2 = shell_limit_ss(shells[i]);
     const ShellCount c = nuhkl(s1, s2, ops, b);
     if (c.n > 0) possible[i] = friedel_law ? c.n : 2 * c.n - c.centric;
   }

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/report.hpp"
-#include "statistics/equivalents.hpp"
+#include "common/equivalents.hpp"
 #include "statistics/half_sets.hpp"
 #include "statistics/output_file.hpp"
 

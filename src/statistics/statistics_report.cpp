@@ -150,6 +150,7 @@ void rstat(const Report& rep, const ScaledData& data, std::span<const float> she
     if (!counts.error.empty()) stop(counts.error);
     const GroupStatistics st = shell_statistics(data, group, shells, rng);
     print_group_statistics(rep, data, group, counts, shells, st);
+    rep.flush();
   }
 }
 

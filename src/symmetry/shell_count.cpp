@@ -114,7 +114,7 @@ struct ShellScan {
   void visit(int64_t h, int64_t k, int64_t l) {
     const int ih = static_cast<int>(h), ik = static_cast<int>(k), il = static_cast<int>(l);
     const float ss = one_over_d_squared(b, ih, ik, il);
-    if (!(s1 < ss && ss <= s2)) return;
+    if (within_limit(ss, s1) || !within_limit(ss, s2)) return;
     const Verdict v = classify(ih, ik, il, ops);
     if (!v.representative || v.absent) return;
     ++count.n;
@@ -167,7 +167,7 @@ ShellCount nuhkl(float s1, float s2, std::span<const Symop> ops, const Mat3& b) 
   if (s1 > s2) return {0, 0};
   const auto& g = m.g;
   const double outer = static_cast<double>(s2) * (1.0 + 1.0e-5);
-  const double inner = static_cast<double>(s1) * (1.0 - 1.0e-5);
+  const double inner = static_cast<double>(s1) * (1.0 - 1.0e-5);  // enumeration bounds, wider than the test
   const double ginv11 = (g[1][1] * g[2][2] - g[1][2] * g[2][1]) / det3(m);
   const double hmax = std::min(std::floor(std::sqrt(outer * ginv11)) + 1.0, static_cast<double>(kMaxIndex));
   ShellScan scan{m, b, ops, s1, s2, outer, inner, {}};

@@ -103,7 +103,7 @@ void setctrl(std::span<const Symop> ops, const Mat3& b, std::span<const DataSetB
 
 int64_t collaps(ObservationList& obs, const DataSetBlock& block) {
   if (!block_fits(block, obs.key) || obs.intensity.size() != obs.size() ||
-      obs.sigma.size() != obs.size() || obs.aux.size() != obs.size()) {
+      obs.sigma.size() != obs.size() || obs.pos.size() != obs.size()) {
     assert_violation("COLLAPS");
   }
   const auto end = static_cast<size_t>(block.start + block.nrec);
@@ -121,13 +121,13 @@ int64_t collaps(ObservationList& obs, const DataSetBlock& block) {
     obs.key[out] = run_key;
     obs.intensity[out] = sum_w > 0.0 ? static_cast<float>(sum_wi / sum_w) : 0.0f;
     obs.sigma[out] = sum_w > 0.0 ? static_cast<float>(1.0 / std::sqrt(sum_w)) : -1.0f;
-    obs.aux[out] = AuxRow{0.0f, 0.0f, 0.0f, 0.0f};
+    obs.pos[out] = Position{};
     ++out;
   }
   obs.key[out] = obs.key[end];
   obs.intensity[out] = 0.0f;
   obs.sigma[out] = -1.0f;
-  obs.aux[out] = AuxRow{0.0f, 0.0f, 0.0f, 0.0f};
+  obs.pos[out] = Position{};
   return static_cast<int64_t>(out) - block.start;
 }
 

@@ -36,7 +36,7 @@ TEST(FreeFormat, UnreadableValues) {
   EXPECT_FALSE(read_free_ints("1 2.5", n));          // no integer
   EXPECT_FALSE(read_free_ints("1 99999999999", n));  // does not fit
   std::array<float, 1> v{};
-  for (const char* bad : {"abc", "1e40", "nan", "inf", "1.2.3", "--1", "", "   ", "1e", "0x10"})
+  for (const char* bad : {"abc", "1e40", "nan", "inf", "1.2.3", "--1", "", "   ", "1e", "0x10", "+++5", "++-5"})
     EXPECT_FALSE(read_free_reals(bad, v)) << bad;
   int i = 0;
   EXPECT_FALSE(parse_int("+", i));

@@ -21,24 +21,14 @@ namespace {
 
 using testing::TempDir;
 
-// Runs the body with the working directory switched to `dir`.
-class InDirectory {
- public:
-  explicit InDirectory(const TempDir& dir) : old_(std::filesystem::current_path()) {
-    std::filesystem::current_path(dir.path());
-  }
-  ~InDirectory() { std::filesystem::current_path(old_); }
-
- private:
-  std::filesystem::path old_;
-};
+using testing::InDirectory;
 
 TEST(Assembly, OneLoadingJobWhateverTheProcessorCount) {
   for (int processors : {1, 8, 32}) {
     UnitTable units;
     const std::vector<LoadingJob> jobs = make_loading_jobs(processors, 5, units);
     ASSERT_EQ(jobs.size(), 1u);
-    EXPECT_TRUE(jobs[0].first_set == 0 && jobs[0].last_set == 4 && jobs[0].input_unit == 1 && jobs[0].scratch_unit == 2);
+    EXPECT_EQ(std::make_pair(jobs[0].first_set, jobs[0].last_set), std::make_pair(0, 4));
     EXPECT_EQ(jobs[0].scratch_name, "VMROUT_01.tmp");
   }
   EXPECT_EQ(scratch_file_name(12), "VMROUT_12.tmp");
@@ -55,8 +45,9 @@ TEST(Assembly, OneLoadingJobWhateverTheProcessorCount) {
 }
 
 TEST(Assembly, DefaultShells) {
-  EXPECT_TRUE(default_shells(1234, 0.25f).size() == 12u && default_shells(40, 0.25f).size() == 1u &&
-              default_shells(5000, 0.25f).size() == 20u);
+  EXPECT_EQ(default_shells(1234, 0.25f).size(), 12u);
+  EXPECT_EQ(default_shells(40, 0.25f).size(), 1u);
+  EXPECT_EQ(default_shells(5000, 0.25f).size(), 20u);
   const std::vector<float> s = default_shells(400, 0.25f);  // 4 shells up to 2 A
   ASSERT_EQ(s.size(), 4u);
   EXPECT_FLOAT_EQ(s[0], 1.0f / std::sqrt(0.0625f));
@@ -76,7 +67,7 @@ void write_scratch(const std::string& name, const std::vector<std::vector<Scratc
 }
 
 ScratchRecord record(int h, int k, int l, int isym, float i) {
-  return {ReflKey{int16_t(h), int16_t(k), int16_t(l), int16_t(isym)}, i, 1.0f, AuxRow{float(h), 2, 3, 4}};
+  return {ReflKey{int16_t(h), int16_t(k), int16_t(l), int16_t(isym)}, i, 1.0f, Position{float(h), 2, 3, 4}};
 }
 
 TEST(Assembly, ReadBackSortsEachBlockAndLosesNothing) {
@@ -86,43 +77,47 @@ TEST(Assembly, ReadBackSortsEachBlockAndLosesNothing) {
       {record(3, 1, 0, 1, 30), record(1, 0, 0, -2, 10), record(3, 1, 0, -1, 31), record(2, 0, 0, 1, 20)},
       {record(2, 0, 0, 2, 21), record(5, 0, 0, 1, 50)}};
   write_scratch("VMROUT_01.tmp", sets);
-  std::vector<LoadResult> loaded(2);
-  loaded[0].nrec = 4;
-  loaded[1].nrec = 2;
-  const std::vector<DataSetBlock> blocks = observation_blocks(loaded);
+  std::vector<DataSet> rows(2);
+  rows[0].load.nrec = 4;
+  rows[1].load.nrec = 2;
+  const std::vector<DataSetBlock> blocks = observation_blocks(rows);
   UnitTable units;
   const std::vector<LoadingJob> jobs = make_loading_jobs(1, 2, units);
   ObservationList obs;
-  read_back_observations(jobs, blocks, obs);
+  read_back_observations(jobs, blocks, obs, -1);
   EXPECT_FALSE(dir.exists("VMROUT_01.tmp"));
   EXPECT_EQ(obs.intensity, (std::vector<float>{10, 20, 31, 30, 0, 21, 50, 0}));
-  EXPECT_TRUE(obs.key[4].is_end_marker() && obs.key[7].is_end_marker());
-  EXPECT_TRUE(obs.aux[3][0] == 3.0f && obs.corr[0] == 1.0f);  // companions travel with their records
+  EXPECT_TRUE(obs.key[4].is_end_marker()) << "h " << obs.key[4].h;
+  EXPECT_TRUE(obs.key[7].is_end_marker()) << "h " << obs.key[7].h;
+  EXPECT_EQ(obs.pos[3].x, 3.0f);  // companions travel with their records
+  EXPECT_EQ(obs.corr[0], 1.0f);
 
   const SymopList p1{Symop{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0}};
   UniqueTable table;
   build_unique_table(p1, Cell{10, 10, 10, 90, 90, 90}, blocks, obs, table);
   ASSERT_EQ(table.size(), 4u);  // (1,0,0), (2,0,0), (3,1,0), (5,0,0)
-  EXPECT_TRUE(table.count(1, 0) == 1 && table.count(1, 1) == 1 && table.first(1, 1) == 5);
+  EXPECT_EQ(table.count(1, 0), 1);
+  EXPECT_EQ(table.count(1, 1), 1);
+  EXPECT_EQ(table.first(1, 1), 5);
   EXPECT_EQ(table.max_observations, 2);
-  const std::vector<DataSetRanges> ranges = data_set_ranges(table, obs);
-  EXPECT_FLOAT_EQ(ranges[0].ss_min, 0.01f);
-  EXPECT_FLOAT_EQ(ranges[0].ss_max, 0.1f);
-  EXPECT_FLOAT_EQ(ranges[1].x_max, 5.0f);
-  EXPECT_FLOAT_EQ(ranges[0].max_i_over_sigma, 31.0f);
-  EXPECT_FLOAT_EQ(ranges[0].b_min, -0.9f / (31.0f * 31.0f));
+  data_set_ranges(table, obs, rows);
+  EXPECT_FLOAT_EQ(rows[0].range.ss_min, 0.01f);
+  EXPECT_FLOAT_EQ(rows[0].range.ss_max, 0.1f);
+  EXPECT_FLOAT_EQ(rows[1].range.x_max, 5.0f);
+  EXPECT_FLOAT_EQ(rows[0].range.max_i_over_sigma, 31.0f);
+  EXPECT_FLOAT_EQ(rows[0].range.b_min, -0.9f / (31.0f * 31.0f));
 }
 
 TEST(Assembly, TruncatedScratchFileStops) {
   TempDir dir;
   InDirectory in(dir);
   write_scratch("VMROUT_01.tmp", {{record(1, 0, 0, 1, 1), record(2, 0, 0, 1, 2)}});
-  std::vector<LoadResult> loaded(1);
-  loaded[0].nrec = 3;  // one more than the file holds
+  std::vector<DataSet> sets(1);
+  sets[0].load.nrec = 3;  // one more than the file holds
   UnitTable units;
   try {
     ObservationList obs;
-    read_back_observations(make_loading_jobs(1, 1, units), observation_blocks(loaded), obs);
+    read_back_observations(make_loading_jobs(1, 1, units), observation_blocks(sets), obs, -1);
     FAIL() << "no stop";
   } catch (const VelmarError& e) {
     EXPECT_EQ(std::string(e.what()), " !!! ERROR !!! CANNOT OPEN OR READ FILE  VMROUT_01.tmp" + std::string(37, ' '));
@@ -139,16 +134,16 @@ TEST(Assembly, NoObservationLostBetweenInputAndUniqueTable) {
   ControlTables t;
   const std::string control = "OUTPUT_FILE=o\nINPUT_FILE=s.hkl\nINPUT_FILE=t.hkl\n";
   t.capacity = prescan_capacity(control);
-  pvelmar(control, quiet, 1, kMaxShells, t);
+  pvelmar(control, quiet, kMaxShells, t);
   UnitTable units;
   std::vector<LoadingJob> jobs = make_loading_jobs(t.run.processors, 2, units);
-  const std::vector<LoadResult> loaded = readhkl1(quiet, t, 1, jobs);
-  const std::vector<DataSetBlock> blocks = observation_blocks(loaded);
+  readhkl1(quiet, t, jobs);
+  const std::vector<DataSetBlock> blocks = observation_blocks(t.sets);
   ObservationList obs;
-  read_back_observations(jobs, blocks, obs);
+  read_back_observations(jobs, blocks, obs, -1);
   UniqueTable table;
   build_unique_table(t.ops, t.run.cell, blocks, obs, table);
-  EXPECT_EQ(loaded[0].nrec + loaded[1].nrec, 20000 + 7000 - 0) << "synthetic sigmas are all positive";
+  EXPECT_EQ(t.sets[0].load.nrec + t.sets[1].load.nrec, 20000 + 7000 - 0) << "synthetic sigmas are all positive";
   for (int j = 0; j < 2; ++j) {
     int64_t sum = 0;
     for (size_t u = 0; u < table.size(); ++u) {
@@ -156,7 +151,7 @@ TEST(Assembly, NoObservationLostBetweenInputAndUniqueTable) {
       for (int32_t i = table.first(u, j); i < table.first(u, j) + table.count(u, j); ++i)
         ASSERT_TRUE(obs.key[size_t(i)].same_hkl(ReflKey{table.uniq[u].h, table.uniq[u].k, table.uniq[u].l, 0}));
     }
-    EXPECT_EQ(sum, loaded[size_t(j)].nrec) << "data set " << j + 1;
+    EXPECT_EQ(sum, t.sets[size_t(j)].load.nrec) << "data set " << j + 1;
   }
 }
 

@@ -75,9 +75,14 @@ TEST(ControlCards, GlobalValues) {
   ASSERT_EQ(r.error, "");
   const RunParameters& run = r.tables.run;
   EXPECT_EQ(run.cell, (Cell{50, 60, 70, 90, 90, 90}));
-  EXPECT_TRUE(run.space_group == 19 && run.processors == 32 && run.min_i_sigma == 2.5f);
+  EXPECT_EQ(run.space_group, 19);
+  EXPECT_EQ(run.processors, 32);
+  EXPECT_EQ(run.min_i_sigma, 2.5f);
   EXPECT_EQ(run.reflections_per_factor, 50);  // a value <= 0 is ignored
-  EXPECT_TRUE(run.dose_significance == 0.05f && run.wfac1 == 2.0f && run.reindex && run.reidx[10] == -1);
+  EXPECT_EQ(run.dose_significance, 0.05f);
+  EXPECT_EQ(run.wfac1, 2.0f);
+  EXPECT_TRUE(run.reindex);
+  EXPECT_EQ(run.reidx[10], -1);
 }
 
 TEST(ControlCards, SetAndGroupKeywords) {
@@ -96,7 +101,8 @@ TEST(ControlCards, SetAndGroupKeywords) {
   EXPECT_EQ(describe(r.tables.sets[2]), "DIRECT g2 1e+06/1e-06 w1 nb-1 [ALL]  dose 1 rate 3");
   EXPECT_EQ(r.tables.run.reference, 2);
   EXPECT_EQ(r.tables.groups[0].friedel, Setting::kFalse);
-  EXPECT_TRUE(r.tables.groups[1].merge == Setting::kTrue && r.tables.groups[1].strict_absorption == -1);
+  EXPECT_EQ(r.tables.groups[1].merge, Setting::kTrue);
+  EXPECT_EQ(r.tables.groups[1].strict_absorption, -1);
 }
 
 TEST(ControlCards, ResolutionShells) {
@@ -116,7 +122,8 @@ TEST(ControlCards, LineAndScopeRules) {
   for (const char* card : {"wfac1=2", "WFAC1=2 WFAC1=3", "NOSUCHKEY=1", "CRYSTAL_NAME=ab=c"})
     EXPECT_EQ(error_of(kHead + card + "\n"), illegal) << card;
   const CardsResult r = cards(kHead + "WEIGHT=2 ! WEIGHT=3 x=\n");  // the remark is no value
-  EXPECT_TRUE(r.error.empty() && r.tables.sets[0].weight == 2.0f);
+  ASSERT_EQ(r.error, "");
+  EXPECT_EQ(r.tables.sets[0].weight, 2.0f);
   EXPECT_EQ(error_of("WEIGHT=2\n"), kError + "MISPLACED PARAMETER");
   EXPECT_EQ(error_of("OUTPUT_FILE=o\nWEIGHT=2\n"), kError + "MISPLACED PARAMETER");
   EXPECT_EQ(error_of("MERGE=TRUE\n"), illegal);
@@ -169,9 +176,12 @@ TEST(ControlCards, FileNames) {
 
 TEST(ControlCards, ReferenceDataSet) {
   CardsResult r = cards("REFERENCE_DATA_SET=ref.hkl UNIQUE\n" + kHead);
-  EXPECT_TRUE(r.error.empty() && r.tables.run.refdat == "ref.hkl" && r.tables.run.reffmt == "UNIQUE");
+  EXPECT_EQ(r.error, "");
+  EXPECT_EQ(r.tables.run.refdat, "ref.hkl");
+  EXPECT_EQ(r.tables.run.reffmt, "UNIQUE");
   r = cards("REFERENCE_DATA_SET=\n" + kHead);
-  EXPECT_TRUE(r.error.empty() && r.tables.run.refdat.empty());
+  EXPECT_EQ(r.error, "");
+  EXPECT_EQ(r.tables.run.refdat, "");
   const std::string warning =
       " !!! WARNING !!! ILLEGAL FILE NAME OF REFERENCE DATA SET\n"
       "                 REFERENCE DATA SET WILL BE IGNORED\n";

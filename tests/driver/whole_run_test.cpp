@@ -64,6 +64,7 @@ TEST(WholeRun, CompletionErrors) {
   const std::vector<Case> cases = {
       {"OUTPUT_FILE=o\n", " !!! ERROR !!! NOTHING TO SCALE TOGETHER"},
       {"OUTPUT_FILE=o\nINPUT_FILE=nosuch.hkl\n", "\n !!! ERROR !!! CANNOT OPEN OR READ nosuch.hkl" + std::string(40, ' ')},
+      {"OUTPUT_FILE=o\nINPUT_FILE=/dev/zero\n", "\n !!! ERROR !!! CANNOT OPEN OR READ /dev/zero" + std::string(41, ' ')},
       {"OUTPUT_FILE=o\nINPUT_FILE=a.hkl\nOUTPUT_FILE=p\n", "\n !!! ERROR !!! NO INPUT FILES FOR OUTPUT_FILE= p"},
       {"OUTPUT_FILE=o\nINPUT_FILE=a.hkl\nREIDX=0 1 0 0 1 0 0 0 0 0 -1 0\n",
        " !!! ERROR !!! ILLEGAL SPACE GROUP OR CELL CONSTANTS"},

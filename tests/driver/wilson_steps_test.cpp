@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/error.hpp"
+#include "common/scratch_files.hpp"
 #include "statistics/mean_intensity_list.hpp"
 #include "statistics/scaled_data.hpp"
 #include "statistics/statistics.hpp"

@@ -41,7 +41,7 @@ ReadAll read_all(const std::string& file, FileKind kind, const HeaderValues& hdr
 ReadAll read_bytes(FileKind kind, const std::string& bytes, bool friedel = false) {
   testing::TempDir dir;
   const std::string file = dir.write("d.hkl", bytes);
-  return read_all(file, kind, kind == FileKind::kKvdAscii ? readhdr(1, file, "KVD_ASCII") : HeaderValues{}, friedel);
+  return read_all(file, kind, kind == FileKind::kKvdAscii ? readhdr(file, "KVD_ASCII") : HeaderValues{}, friedel);
 }
 
 std::string kvd_header(int items, const std::string& extra = "") {
@@ -91,7 +91,7 @@ TEST(DataLinesKvd, LongLinesAndGarbage) {
   }
   testing::TempDir dir;  // a header without item layout, and a data file without a header
   EXPECT_EQ(read_all(dir.write("x", hdr + "1 2 3 4 5\n"), FileKind::kKvdAscii, {}).end, ReadResult::kUnreadable);
-  const HeaderValues other = readhdr(1, dir.write("z", hdr), "KVD_ASCII");
+  const HeaderValues other = readhdr(dir.write("z", hdr), "KVD_ASCII");
   EXPECT_EQ(read_all(dir.write("y", "1 2 3 4 5\n"), FileKind::kKvdAscii, other).end, ReadResult::kUnreadable);
 }
 
@@ -182,8 +182,9 @@ TEST(DirectFile, DamagedFilesAreUnreadable) {
   EXPECT_EQ(truncated.end, ReadResult::kUnreadable);
   EXPECT_EQ(truncated.lines.size(), 2u);
   EXPECT_EQ(read_direct(good + record(2, false, std::numeric_limits<float>::quiet_NaN())).end, ReadResult::kUnreadable);
-  EXPECT_EQ(readhdr(4, "/nonexistent/d.dir", "DIRECT").status, -2);
+  EXPECT_EQ(readhdr("/nonexistent/d.dir", "DIRECT").status, -2);
   EXPECT_EQ(read_all("/nonexistent/d.dir", FileKind::kDirect, HeaderValues{}).end, ReadResult::kUnreadable);
+  EXPECT_EQ(read_all("/dev/zero", FileKind::kDirect, HeaderValues{}).end, ReadResult::kUnreadable);  // endless
 }
 
 TEST(RealFiles, EveryLineOfEveryFileAndHeaderValues) {
@@ -193,7 +194,7 @@ TEST(RealFiles, EveryLineOfEveryFileAndHeaderValues) {
       {"stw_t1.hkl", 8536},          {"stw_t2.hkl", 7034},   {"stw_t3.hkl", 6363},  {"stw_t4.hkl", 7829}};
   for (const auto& [name, observations] : files) {
     const std::string file = testing::real_data(name);
-    const HeaderValues hdr = readhdr(1, file, "KVD_ASCII");
+    const HeaderValues hdr = readhdr(file, "KVD_ASCII");
     ASSERT_EQ(hdr.status, 0) << name;
     EXPECT_EQ(std::make_tuple(hdr.merge, hdr.friedel, hdr.items, hdr.item_psi), std::make_tuple(false, false, 12, 12))
         << name;
@@ -217,13 +218,13 @@ TEST(RealFiles, EveryLineOfEveryFileAndHeaderValues) {
     }
     EXPECT_EQ(i, observations) << name;
   }
-  const HeaderValues lys = readhdr(1, testing::real_data("lysozyme_wedge.hkl"), "KVD_ASCII");
+  const HeaderValues lys = readhdr(testing::real_data("lysozyme_wedge.hkl"), "KVD_ASCII");
   EXPECT_EQ((std::vector<float>{float(lys.space_group), float(lys.nx), lys.variance_b0, lys.qx, lys.orgy,
                                 lys.detector_distance, lys.wavelength, lys.res_high, lys.incident_beam[0]}),
             (std::vector<float>{89, 2463, 9.102E-03f, 0.172f, 1282.62f, 151.070f, 1.0f, 1.507f, 0.002404f}));
   EXPECT_EQ(lys.cell, (Cell{77.255f, 77.255f, 38.233f, 90.0f, 90.0f, 90.0f}));
   // ORGX=, ORGY= and DETECTOR_DISTANCE= share a line here; there is no resolution range.
-  const HeaderValues stw = readhdr(1, testing::real_data("stw_t1.hkl"), "KVD_ASCII");
+  const HeaderValues stw = readhdr(testing::real_data("stw_t1.hkl"), "KVD_ASCII");
   EXPECT_EQ((std::vector<float>{float(stw.space_group), stw.orgx, stw.orgy, stw.detector_distance, stw.res_low}),
             (std::vector<float>{179, 245.05f, 246.10f, 686.227f, 1.0e6f}));
 }

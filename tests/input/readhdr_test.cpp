@@ -17,7 +17,7 @@ const std::string kEnd = kItems + "!END_OF_HEADER\n";
 
 HeaderValues header_of(const std::string& text, std::string_view kind = "KVD_ASCII") {
   testing::TempDir dir;
-  return readhdr(1, dir.write("h.hkl", text), kind);
+  return readhdr(dir.write("h.hkl", text), kind);
 }
 
 TEST(ReadHdr, EveryKeywordIncludingSeveralPerLine) {
@@ -32,7 +32,7 @@ TEST(ReadHdr, EveryKeywordIncludingSeveralPerLine) {
       "!X-RAY_WAVELENGTH=  1.5D-2\n!INCLUDE_RESOLUTION_RANGE= 50.0 1.507\n!VARIANCE_MODEL=  4.931E-01  9.102E-03\n" +
       kItems + "!ITEM_XD=6 ITEM_YD=0 !ITEM_YD=7 !ITEM_ZD=8 !ITEM_PSI=12\n!END_OF_HEADER\n");
   ASSERT_EQ(v.status, 0);
-  EXPECT_TRUE(!v.merge && v.friedel);
+  EXPECT_EQ(std::make_pair(v.merge, v.friedel), std::make_pair(false, true));
   EXPECT_EQ((std::vector<int>{v.nx, v.ny, v.starting_frame, v.space_group, v.items, v.item_iobs, v.item_sigma,
                               v.item_xd, v.item_yd, v.item_zd, v.item_psi}),
             (std::vector<int>{2463, 2527, 7, 179, 5, 4, 5, 6, 7, 8, 12}));
@@ -49,7 +49,7 @@ TEST(ReadHdr, EveryKeywordIncludingSeveralPerLine) {
 TEST(ReadHdr, DefaultsAndLogicalWords) {
   const HeaderValues v = header_of(kEnd);
   ASSERT_EQ(v.status, 0);
-  EXPECT_TRUE(v.merge && v.friedel);
+  EXPECT_EQ(std::make_pair(v.merge, v.friedel), std::make_pair(true, true));
   EXPECT_EQ((std::vector<int>{v.nx, v.ny, v.starting_frame, v.space_group, v.item_xd, v.item_psi}),
             (std::vector<int>{-1, -1, -1, -1, 0, 0}));
   EXPECT_EQ((std::vector<float>{v.qx, v.orgy, v.detector_distance, v.oscillation_range, v.starting_angle, v.wavelength,
@@ -59,7 +59,7 @@ TEST(ReadHdr, DefaultsAndLogicalWords) {
   for (const std::string kind : {"DIRECT", "UNIQUE", "OLDHKL", "NORMAL", "ANOMAL"}) {
     const HeaderValues k = header_of("\x01garbage", kind);
     EXPECT_EQ(std::make_tuple(k.status, k.merge, k.friedel), std::make_tuple(0, kind != "DIRECT", kind != "ANOMAL"));
-    EXPECT_EQ(readhdr(1, "/nonexistent/x.hkl", kind).status, -2) << kind;
+    EXPECT_EQ(readhdr("/nonexistent/x.hkl", kind).status, -2) << kind;
   }
   EXPECT_EQ(header_of(kEnd, "SCA").status, -2);
   // MERGE= and FRIEDEL'S_LAW= take exactly TRUE or FALSE; anything else leaves the value.
@@ -100,8 +100,11 @@ TEST(ReadHdr, UnusableHeaders) {
   for (const auto& [text, status] : cases) EXPECT_EQ(header_of(text).status, status) << text.substr(0, 200);
   EXPECT_EQ(header_of("!" + pad + "NX=5\n" + kEnd).nx, 5);     // value ends at column 132
   EXPECT_EQ(header_of("!" + pad + " NX=5\n" + kEnd).nx, -1);   // keyword cut off
-  EXPECT_EQ(readhdr(1, "/nonexistent/x.hkl", "KVD_ASCII").status, -2);
-  EXPECT_EQ(readhdr(1, "/tmp", "KVD_ASCII").status, -2);  // a directory
+  EXPECT_EQ(readhdr("/nonexistent/x.hkl", "KVD_ASCII").status, -2);
+  EXPECT_EQ(readhdr("/tmp", "KVD_ASCII").status, -2);  // a directory
+  // Only regular files are read: a device such as /dev/zero never ends.
+  for (const std::string kind : {"KVD_ASCII", "DIRECT", "NORMAL"})
+    EXPECT_EQ(readhdr("/dev/zero", kind).status, -2) << kind;
 }
 
 }  // namespace

@@ -30,7 +30,7 @@ TestRun monoclinic_run(const std::string& out, int mode) {
                         {0, 1, 2, 3, 9999, -12},  // rejected before
                         {0, 2, 1, 1, -50, 5}, {0, -2, 1, -1, -60, 5}, {1, 1, 2, 3, 5, 1}, {2, 1, 0, 3, 50, 5},
                         {2, -1, 0, -3, 52, 5}, {2, -1, 2, -3, 1240, 12, {500, 600, 12, 9999}}});
-  r.wavelength[0] = 1.0f;
+  r.tables.sets[0].load.wavelength = 1.0f;
   return r;
 }
 
@@ -80,7 +80,7 @@ TEST(OutputFile, DoseCorrectedUnmergedFile) {
   TestRun r = make_run(3, {10, 12, 14, 90, 100, 90}, {{out, -2}}, {{"a.hkl", 1}, {"b.hkl", 1}},
                        {{0, 1, 2, 3, 100, 10, {1, 2, 3, 4}, 1.0f, 0.002f}, {1, 1, 2, 3, 104, 10, {5, 6, 7, 8}}});
   r.tables.sets[0].crystal_name = "xtal1";
-  r.dose = {{true, 0.5f, 0.01f, 1.4f}, {}};
+  r.tables.sets[0].dose = {true, 0.5f, 0.01f, 1.4f};
   ASSERT_EQ(vmrhkl(r.data(), 1).error, "");
   const std::vector<std::string> lines = file_lines(out);
   ASSERT_EQ(lines.size(), 37u);

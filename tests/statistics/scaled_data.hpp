@@ -20,7 +20,7 @@ namespace velmar::testing {
 struct Measured {
   int set, h, k, l;
   float i, sigma;
-  AuxRow aux{100.0f, 200.0f, 10.0f, 45.0f};
+  Position pos{100.0f, 200.0f, 10.0f, 45.0f};
   float corr = 1.0f, decay = 0.0f;
 };
 
@@ -28,9 +28,7 @@ struct TestRun {
   ControlTables tables;
   ObservationList obs;
   UniqueTable unique;
-  std::vector<float> wavelength;
-  std::vector<DoseCorrection> dose;
-  ScaledData data() const { return {tables, unique, obs, wavelength, dose, "1.0.0", " 5-Dec-2026"}; }
+  ScaledData data() const { return {tables, unique, obs, "1.0.0", " 5-Dec-2026"}; }
 };
 
 // Groups {name, mode}, data sets {name, 1-based group}; each data set's observations are
@@ -42,7 +40,6 @@ inline TestRun make_run(int sg, const Cell& cell, const std::vector<std::pair<st
   r.tables.ops = xsymy(1, cell, sg).ops;
   for (const auto& [name, mode] : groups) r.tables.groups.emplace_back().name = name, r.tables.groups.back().mode = mode;
   for (const auto& [name, group] : sets) r.tables.sets.emplace_back().name = name, r.tables.sets.back().group = group;
-  r.wavelength.assign(sets.size(), -1.0f);
   std::vector<DataSetBlock> blocks;
   r.obs.resize(measured.size() + sets.size());
   size_t p = 0;
@@ -53,7 +50,7 @@ inline TestRun make_run(int sg, const Cell& cell, const std::vector<std::pair<st
     std::stable_sort(block.begin(), block.end(), [](const auto& a, const auto& b) { return key_less(a.first, b.first); });
     blocks.push_back({static_cast<int64_t>(p), static_cast<int64_t>(block.size())});
     for (const auto& [key, m] : block) {
-      r.obs.key[p] = key, r.obs.intensity[p] = m.i, r.obs.sigma[p] = m.sigma, r.obs.aux[p] = m.aux;
+      r.obs.key[p] = key, r.obs.intensity[p] = m.i, r.obs.sigma[p] = m.sigma, r.obs.pos[p] = m.pos;
       r.obs.corr[p] = m.corr, r.obs.decay[p++] = m.decay;
     }
     r.obs.key[p] = ReflKey::end_marker(), r.obs.sigma[p++] = -1.0f;  // ends the data set

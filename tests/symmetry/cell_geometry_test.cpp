@@ -36,16 +36,21 @@ TEST(CellGeometry, InvcelOfRegularAndDegenerateCells) {
   EXPECT_EQ(invcel({40, 50, 60, 90, 80.0005f, 90}).reciprocal[4], 100.0f);
   EXPECT_NEAR(invcel({40, 50, 60, 90, 80.01f, 90}).reciprocal[4], 99.99f, 2e-4f);
   const Cell minus1 = {-1, -1, -1, -1, -1, -1};
-  for (const Cell& bad : {Cell{0, 50, 50, 90, 90, 90}, Cell{-3, 50, 50, 90, 90, 90}, Cell{50, 50, 50, 0, 90, 90}})
-    EXPECT_TRUE(invcel(bad).reciprocal == minus1 && invcel(bad).volume == -1.0f) << bad[0] << " " << bad[3];
+  for (const Cell& bad : {Cell{0, 50, 50, 90, 90, 90}, Cell{-3, 50, 50, 90, 90, 90}, Cell{50, 50, 50, 0, 90, 90}}) {
+    const ReciprocalCell r = invcel(bad);
+    EXPECT_EQ(r.reciprocal, minus1) << bad[0] << " " << bad[3];
+    EXPECT_EQ(r.volume, -1.0f) << bad[0] << " " << bad[3];
+  }
   const ReciprocalCell flat = invcel({50, 50, 50, 30, 30, 120});  // angles admit no cell
-  EXPECT_TRUE(flat.volume <= 0.0f && flat.reciprocal == minus1);
+  EXPECT_LE(flat.volume, 0.0f);
+  EXPECT_EQ(flat.reciprocal, minus1);
 }
 
 TEST(CellGeometry, OrthogonalisationAndReciprocalBasisReproduceTheCell) {
   const Cell c = {47.3f, 58.1f, 66.9f, 77.5f, 101.2f, 112.8f};
   const Mat3 a = setmat(c);
-  EXPECT_TRUE(el(a, 1, 0) == 0.0f && el(a, 0, 2) == 0.0f && el(a, 1, 2) == 0.0f) << "a in the x-z plane, c along z";
+  EXPECT_EQ(el(a, 1, 0), 0.0f) << "a in the x-z plane";
+  EXPECT_EQ(std::make_pair(el(a, 0, 2), el(a, 1, 2)), std::make_pair(0.0f, 0.0f)) << "c along z";
   const Mat3 g = product(a, a, true);  // metric tensor
   for (int i = 0; i < 3; ++i) EXPECT_NEAR(std::sqrt(el(g, i, i)), c[static_cast<size_t>(i)], 1e-3);
   EXPECT_NEAR(el(g, 1, 2), c[1] * c[2] * std::cos(c[3] * kRad), 0.05);
@@ -81,14 +86,16 @@ TEST(CellGeometry, RotationBuilders) {
   ASSERT_EQ(rotmat({0.3f, -0.2f, 0.4f}, float(std::sqrt(1 - 0.29)), float(std::sqrt(0.29)), r), 0);
   for (size_t i = 0; i < 9; ++i) EXPECT_NEAR(d[i], r[i], 1e-6);
   for (size_t i = 0; i < 3; ++i) EXPECT_NEAR(d[i] * e[0] + d[3 + i] * e[1] + d[6 + i] * e[2], e[i], 1e-14);
-  EXPECT_TRUE(smallrot({0.6, 0.6, 0.6}, d) == -1 && smallrot({0.0, 0.995, 0.0}, d) == -1);  // |e|^2 >= 0.99
+  EXPECT_EQ(smallrot({0.6, 0.6, 0.6}, d), -1);  // |e|^2 >= 0.99
+  EXPECT_EQ(smallrot({0.0, 0.995, 0.0}, d), -1);
 
   Mat3 f = {9, 9, 9, 0, 0, 2, 1, 0, 1};  // unorm: F1 ignored, F2 = (0,0,2), F3 = (1,0,1)
   ASSERT_EQ(unorm(f), 0);
   EXPECT_EQ(f, (Mat3{0, 1, 0, 0, 0, 1, 1, 0, 0}));
   Mat3 par = {5, 5, 5, 1, 2, 3, -2, -4, -6};
   EXPECT_EQ(unorm(par), -1);
-  EXPECT_TRUE(par[0] == 5.0f && par[4] == 2.0f) << "F1 and F2 untouched";
+  EXPECT_EQ(par[0], 5.0f) << "F1 untouched";
+  EXPECT_EQ(par[4], 2.0f) << "F2 untouched";
 }
 
 }  // namespace

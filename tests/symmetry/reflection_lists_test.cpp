@@ -18,7 +18,12 @@ void expect_free_records_paired(const HashTable64& t) {
   std::set<int> named;
   for (int s = 1; s <= t.n; ++s) {
     const int j = -t.ptr[static_cast<size_t>(s)];  // slot in use when negative
-    EXPECT_TRUE(j < 0 || (j >= 1 && j <= t.n && t.key[static_cast<size_t>(j)] == 0 && named.insert(j).second)) << s;
+    if (j < 0) continue;
+    EXPECT_GE(j, 1) << s;
+    EXPECT_LE(j, t.n) << s;
+    if (j < 1 || j > t.n) continue;
+    EXPECT_EQ(t.key[static_cast<size_t>(j)], 0) << s;
+    EXPECT_TRUE(named.insert(j).second) << s << ": record " << j << " named twice";
   }
   EXPECT_EQ(static_cast<long>(named.size()), std::count(t.key.begin() + 1, t.key.end(), 0));
 }
@@ -36,7 +41,8 @@ TEST(Hash64Probing, CollidingKeysTakeQuadraticOffsetsUntilExhausted) {
   for (int i = 0; i < 5; ++i) EXPECT_EQ(hash64_find(t, 3 + 11 * i), t.ptr[static_cast<size_t>(slots[i])]);
   // The probe sequence of residue 3 is used up: a sixth colliding key gets slot 0, while
   // other residues still find room. Negative keys hash by their non-negative residue.
-  EXPECT_TRUE(hash64(t.n, t.key, t.ptr, 58) == 0 && hash64_insert(t, 58) == 0);
+  EXPECT_EQ(hash64(t.n, t.key, t.ptr, 58), 0);
+  EXPECT_EQ(hash64_insert(t, 58), 0);
   EXPECT_EQ(hash64(t.n, t.key, t.ptr, -8), 0);
   EXPECT_EQ(hash64(t.n, t.key, t.ptr, 7), 1);  // home slot 8 and slot 9 taken, 8 + 4 wraps to 1
   EXPECT_GT(hash64_insert(t, 7), 0);
@@ -149,8 +155,10 @@ TEST(QsortbOrder, AscendingAndDescendingByEachWordCarryingCompanions) {
       std::vector<float> got, expected;
       for (size_t p = 0; p < r4.size(); ++p) {
         const auto o = static_cast<size_t>(r4[p][field % 4]);
-        ASSERT_TRUE(r4[p] == original[o] && r3[p][0] == static_cast<int16_t>(o) && r3[p][1] == -r3[p][0] && r3[p][2] == 9)
-            << "field " << field << " sign " << sign << " position " << p;
+        const auto i = static_cast<int16_t>(o);
+        const std::array<int16_t, 3> companions = {i, static_cast<int16_t>(-i), 9};
+        ASSERT_EQ(r4[p], original[o]) << "field " << field << " sign " << sign << " position " << p;
+        ASSERT_EQ(r3[p], companions) << "field " << field << " sign " << sign << " position " << p;
         got.push_back(static_cast<float>(sign) * r4[p][field - 1]);
         expected.push_back(static_cast<float>(sign) * original[p][field - 1]);
       }
@@ -180,7 +188,7 @@ struct Fixture {
       recs.push_back({ReflKey::end_marker(), 0.0f, -1.0f, {1, 2, 3, 4}});
       blocks.push_back({static_cast<int64_t>(obs.size()), static_cast<int64_t>(set.size())});
       for (const PackedObservation& r : recs)
-        obs.key.push_back(r.key), obs.intensity.push_back(r.intensity), obs.sigma.push_back(r.sigma), obs.aux.push_back(r.aux);
+        obs.key.push_back(r.key), obs.intensity.push_back(r.intensity), obs.sigma.push_back(r.sigma), obs.pos.push_back(r.pos);
     }
     obs.resize(obs.key.size());  // the other columns
   }
@@ -206,7 +214,8 @@ TEST(MergeWalkTable, CountsFirstPositionsClassesAndResolution) {
   ASSERT_EQ(c.nunique, static_cast<int64_t>(where.size()));
   UniqueTable t;
   setctrl(f.ops, f.b, f.blocks, f.obs.key, c.nunique, t);
-  ASSERT_TRUE(t.size() == where.size() && t.nset == 4);
+  ASSERT_EQ(t.size(), where.size());
+  ASSERT_EQ(t.nset, 4);
   int largest = 0, total = 0, centric = 0;
   for (size_t u = 0; const auto& [hkl, sets] : where) {
     const UniqueTable::Entry& e = t.uniq[u];
@@ -220,14 +229,19 @@ TEST(MergeWalkTable, CountsFirstPositionsClassesAndResolution) {
       const ReflKey& at = f.obs.key[static_cast<size_t>(t.first(u, j))];
       EXPECT_EQ(t.count(u, j), static_cast<int32_t>(pos.size()));
       // Where the data set stands: its first record of this reflection, or the one past it.
-      EXPECT_TRUE(pos.empty() ? at.is_end_marker() || (Hkl{at.h, at.k, at.l} > hkl) : t.first(u, j) == pos[0]) << j;
+      if (pos.empty()) {
+        EXPECT_TRUE(at.is_end_marker() || (Hkl{at.h, at.k, at.l} > hkl)) << j << ": at " << text({at.h, at.k, at.l});
+      } else {
+        EXPECT_EQ(t.first(u, j), pos[0]) << j;
+      }
       n += t.count(u, j);
     }
     largest = std::max(largest, n), total += n, centric += e.cls == 180;
     ++u;
   }
   EXPECT_EQ(total, 120 + 40 + 1) << "every observation in exactly one reflection";
-  EXPECT_TRUE(c.max_observations == largest && t.max_observations == largest);
+  EXPECT_EQ(c.max_observations, largest);
+  EXPECT_EQ(t.max_observations, largest);
   EXPECT_GT(centric, 0) << "(h,0,l) reflections of P2 are centric with phase code 180";
 }
 
@@ -235,7 +249,10 @@ TEST(MergeWalkTable, ParitiesShareAnEntryAndBrokenInputStops) {
   // (2,1,3) and its Friedel mate (-2,-1,-3): one entry, the "-" record first in the run.
   Fixture one({{{2, 1, 3, 10.0f, 1.0f}, {-2, -1, -3, 20.0f, 1.0f}, {-2, 1, -3, 30.0f, 1.0f}}});
   const UniqueCount u = nhklu(one.blocks, one.obs.key);
-  EXPECT_TRUE(u.nunique == 1 && u.max_observations == 3 && one.obs.key[0].isym < 0 && one.obs.key[2].isym > 0);
+  EXPECT_EQ(u.nunique, 1);
+  EXPECT_EQ(u.max_observations, 3);
+  EXPECT_LT(one.obs.key[0].isym, 0);
+  EXPECT_GT(one.obs.key[2].isym, 0);
 
   Fixture f({random_set(3, 30), random_set(4, 30)});
   const int64_t n = nhklu(f.blocks, f.obs.key).nunique;
@@ -260,20 +277,24 @@ TEST(MergeWalkCollaps, RunsBecomeWeightedMeans) {
   const ObservationList before = f.obs;
   const int64_t n = collaps(f.obs, f.blocks[1]);
   const auto s = static_cast<size_t>(f.blocks[1].start);
-  ASSERT_TRUE(n == 3 && s == 2);
-  // Keys of the runs' first records, the sentinel; inverse-variance means, zeroed aux columns.
+  ASSERT_EQ(n, 3);
+  ASSERT_EQ(s, 2u);
+  // Keys of the runs' first records, the sentinel; inverse-variance means, zeroed positions.
   const std::vector<ReflKey> keys = {before.key[s], before.key[s + 3], before.key[s + 4], ReflKey::end_marker()};
   EXPECT_EQ(std::vector<ReflKey>(f.obs.key.begin() + 2, f.obs.key.begin() + 6), keys);
   EXPECT_NEAR(f.obs.intensity[s], (10.0 + 20.0 / 4 + 40.0 / 4) / 1.5, 1e-5);
   EXPECT_NEAR(f.obs.sigma[s], 1.0 / std::sqrt(1.5), 1e-6);
-  EXPECT_EQ(f.obs.aux[s], (AuxRow{0, 0, 0, 0}));
-  EXPECT_TRUE(f.obs.intensity[s + 1] == 5.0f && f.obs.sigma[s + 1] == 0.5f);
+  EXPECT_EQ(f.obs.pos[s], Position{});
+  EXPECT_EQ(std::make_pair(f.obs.intensity[s + 1], f.obs.sigma[s + 1]), std::make_pair(5.0f, 0.5f));
   EXPECT_EQ(f.obs.sigma[s + 2], -1.0f) << "a run without a usable sigma stays unusable";
-  EXPECT_TRUE(f.obs.intensity[s + 3] == 0.0f && f.obs.sigma[s + 3] == -1.0f) << "sentinel record";
-  EXPECT_TRUE(f.obs.key[0] == before.key[0] && f.obs.intensity[0] == 7.0f) << "other data sets untouched";
+  EXPECT_EQ(std::make_pair(f.obs.intensity[s + 3], f.obs.sigma[s + 3]), std::make_pair(0.0f, -1.0f))
+      << "sentinel record";
+  EXPECT_EQ(f.obs.key[0], before.key[0]) << "other data sets untouched";
+  EXPECT_EQ(f.obs.intensity[0], 7.0f) << "other data sets untouched";
   f.blocks[1].nrec = n;  // the shortened block walks like any other
   const UniqueCount c = nhklu(f.blocks, f.obs.key);
-  EXPECT_TRUE(c.nunique == 4 && c.max_observations == 1);
+  EXPECT_EQ(c.nunique, 4);
+  EXPECT_EQ(c.max_observations, 1);
 }
 
 }  // namespace

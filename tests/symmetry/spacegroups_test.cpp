@@ -4,6 +4,7 @@
 #include "symmetry/spacegroups.hpp"
 
 #include <cstdio>
+#include <tuple>
 
 #include "symmetry/spacegroup_tables.hpp"
 #include "symmetry_support.hpp"
@@ -44,12 +45,16 @@ TEST(SpaceGroupTables, EveryEntryIsACompleteGroupInItsSetting) {
     const EntryQuery q = query_for_entry(e);
     const SpaceGroupLookup r = xsymy(1, q.cell, q.sg);
     const SymopList& ops = r.ops;
-    ASSERT_TRUE(r.system == q.system && crysys(q.sg, q.cell) == q.system) << r.system;
-    ASSERT_TRUE(static_cast<int>(ops.size()) == sgtab::DBNEQ[e - 1] && r.centring == sgtab::ABSTABLE[e - 1] &&
-                r.centring >= 0 && r.centring <= 6);
+    ASSERT_EQ(r.system, q.system) << r.system;
+    ASSERT_EQ(crysys(q.sg, q.cell), q.system) << r.system;
+    ASSERT_EQ(static_cast<int>(ops.size()), sgtab::DBNEQ[e - 1]);
+    ASSERT_EQ(r.centring, sgtab::ABSTABLE[e - 1]);
+    ASSERT_GE(r.centring, 0);
+    ASSERT_LE(r.centring, 6);
     total += static_cast<int>(ops.size());
     const std::set<Symop> set(ops.begin(), ops.end());
-    EXPECT_TRUE(ops.front() == kIdentity && set.size() == ops.size()) << "identity first, no duplicate";
+    EXPECT_EQ(ops.front(), kIdentity) << "identity first";
+    EXPECT_EQ(set.size(), ops.size()) << "no duplicate";
     for (const Symop& a : ops)
       for (const Symop& b : ops) ASSERT_TRUE(set.count(compose(a, b))) << "not closed";
     const std::vector<int> inv = mlinv(ops);
@@ -134,12 +139,13 @@ TEST(SpaceGroupLookup, SystemCentringAndOperatorCountFollowGroupAndCell) {
   };
   for (const Case& c : cases) {
     const SpaceGroupLookup r = xsymy(1, c.cell, c.sg);
-    EXPECT_TRUE(r.system == c.system && r.centring == c.centring && r.ops.size() == c.neq)
+    EXPECT_EQ(std::make_tuple(r.system, r.centring, r.ops.size()), std::make_tuple(c.system, c.centring, c.neq))
         << c.sg << " " << c.cell[1] << " " << c.cell[5] << ": " << r.system << " " << r.centring << " " << r.ops.size();
   }
   for (int sg : {-5, 0, 231, 243, 250, 1000}) {
     const SpaceGroupLookup r = xsymy(1, cubic, sg);
-    EXPECT_TRUE(crysys(sg, cubic) == 0 && r.system == 0 && r.centring == 0 && r.ops.empty()) << sg;
+    EXPECT_EQ(crysys(sg, cubic), 0) << sg;
+    EXPECT_EQ(std::make_tuple(r.system, r.centring, r.ops.size()), std::make_tuple(0, 0, size_t{0})) << sg;
   }
   EXPECT_EQ(crysys(155, {60, 60, 60, 80, 80, 81.9f}), 6);  // angles within 2 degrees
   EXPECT_EQ(crysys(155, {60, 60, 60, 80, 80, 82.1f}), 7);
@@ -166,7 +172,8 @@ TEST(SpaceGroupListing, SympriWritesTheOperatorTableToTheFileOnly) {
       "        z'=x*ML(9)+y*ML(10)+z*ML(11)+ML(12)/12.0\n"
       "\n    #    1  2  3  4    5  6  7  8    9 10 11 12\n";
   std::FILE *file = std::tmpfile(), *term = std::tmpfile();
-  ASSERT_TRUE(file && term);
+  ASSERT_NE(file, nullptr);
+  ASSERT_NE(term, nullptr);
   const Report rep{file, term};
   sympri(rep, 5, xsymy(1, {40, 50, 60, 90, 105, 90}, 5).ops);
   sympri(rep, 231, xsymy(1, {40, 50, 60, 90, 105, 90}, 3).ops);  // no operator lines

@@ -1,6 +1,7 @@
-// The observations of one unique reflection as the output writer and the statistics see
-// them: gathered from the data sets of one output group with scaled intensity and sigma,
-// split into parity classes and passed through the final outlier rejection.
+// The observations of one unique reflection as every stage that compares equivalent
+// observations sees them (statistics, output writer, scaling, Wilson, zero dose): gathered
+// from some data sets with scaled intensity and sigma, split into parity classes and passed
+// through the outlier test.
 #pragma once
 
 #include <cstdint>
@@ -8,8 +9,8 @@
 #include <vector>
 
 #include "common/observations.hpp"
+#include "common/reject.hpp"
 #include "common/tables.hpp"
-#include "scaling/reject.hpp"
 
 namespace velmar {
 
@@ -34,10 +35,19 @@ struct Equivalents {
 // The data sets (0-based, in data-set order) whose output group is `group` (1-based).
 std::vector<int> group_sets(const ControlTables& t, int group);
 
+// How gathered sigmas are formed. By default sigma x F as stored, with misfits (observations
+// whose misfit mark the scaling set) flagged as rejected.
+struct GatherRule {
+  // Per data set (indexed by data-set number); when not empty the sigma is the error-model
+  // sigma getesd(I, sigma, model) x F, and -1 where that is undefined.
+  std::span<const ErrorModel> model;
+  bool keep_misfits = false;  // true: misfits keep their sigma
+};
+
 // Collects the observations of unique reflection u from the given data sets, in data-set
 // order and list order within a data set. Returns false (eq.n = 0) when they do not fit.
 bool gather_equivalents(const UniqueTable& unique, const ObservationList& obs, std::span<const int> sets,
-                        size_t u, Equivalents& eq);
+                        size_t u, Equivalents& eq, const GatherRule& rule = {});
 
 // Parity selectors of the classes of one reflection: {0} (all observations) with Friedel's
 // law (output mode +-1), else {-1, +1} (the "-" observations first).

@@ -1,5 +1,5 @@
 // The outlier test: acceptance, removal order, failures and the half selection.
-#include "scaling/reject.hpp"
+#include "common/reject.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "scaling/reject.hpp"
+#include "common/reject.hpp"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "statistics/equivalents.hpp"
+#include "common/equivalents.hpp"
 
 #include <cmath>
 
@@ -21,7 +21,7 @@ std::vector<int> group_sets(const ControlTables& t, int group) {
 }
 
 bool gather_equivalents(const UniqueTable& unique, const ObservationList& obs, std::span<const int> sets,
-                        size_t u, Equivalents& eq) {
+                        size_t u, Equivalents& eq, const GatherRule& rule) {
   size_t n = 0;
   const size_t cap = eq.capacity();
   for (const int j : sets) {
@@ -32,12 +32,15 @@ bool gather_equivalents(const UniqueTable& unique, const ObservationList& obs, s
       return false;
     }
     const auto first = static_cast<size_t>(unique.first(u, j));
+    const ErrorModel* model = rule.model.empty() ? nullptr : &rule.model[static_cast<size_t>(j)];
     for (size_t i = first; i < first + count; ++i, ++n) {
       const float f = obs.corr[i];
       eq.isym[n] = obs.key[i].isym;
       eq.intensity[n] = obs.intensity[i] * f;
-      const float s = obs.sigma[i] * f;
-      eq.sigma[n] = obs.sigma[i] > 0.0f ? s : -std::fabs(s);  // a rejected mark survives any factor
+      const float sigma = model ? getesd(obs.intensity[i], obs.sigma[i], *model) : obs.sigma[i];
+      const bool usable = sigma > 0.0f && (rule.keep_misfits || obs.misfit[i] == 0);
+      // A rejection survives any factor: the magnitude is kept, the sign says rejected.
+      eq.sigma[n] = usable ? sigma * f : -std::fabs(sigma * f);
       eq.set[n] = j;
       eq.index[n] = static_cast<int64_t>(i);
     }

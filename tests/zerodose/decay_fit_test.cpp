@@ -1,0 +1,207 @@
+// Decay lines with a common slope, the Student series and the significance test of a slope.
+#include "zerodose/decay_fit.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace velmar {
+namespace {
+
+struct FitCase {
+  const char* what;
+  std::vector<int> n;
+  std::vector<float> w, x, y;
+  LineFit expected;
+  std::vector<float> a, sd_a;
+};
+
+TEST(Fitlines, HandSolvedSystems) {
+  const std::vector<FitCase> cases = {
+      // (0,0) (1,1) (2,3), weights 1 1 2: W = 4, xm = 5/4, ym = 7/4; Sxx = 2.75, Sxy = 4.25,
+      // Syy = 6.75. slope = 17/11, corr = 4.25/sqrt(2.75*6.75) = 0.986440, NFREE = 1,
+      // sd_slope = sqrt((6.75 - 4.25^2/2.75)/2.75) = sqrt(2/30.25) = 0.257130,
+      // a = 7/4 - (17/11)(5/4) = -2/11, sd_a = sqrt((1.25*0.257130)^2 + 1/4) = 0.594396.
+      {"one weighted group", {3}, {1, 1, 2}, {0, 1, 2}, {0, 1, 3}, {1.545455f, 0.257130f, 0.986440f, 1},
+       {-0.181818f}, {0.594396f}},
+      // Group 1: (0,0) (1,1) (2,3): xm = 1, ym = 4/3, Sxx = 2, Sxy = 3, Syy = 14/3.
+      // Group 2, two points: (0,5) (2,6): xm = 1, ym = 5.5, Sxx = 2, Sxy = 1, Syy = 1/2.
+      // Pooled 4, 4, 31/6: slope = 1, corr = 4/sqrt(62/3) = 0.879883, NFREE = 5 - 2 - 1 = 2,
+      // sd_slope^2 = (31/6 - 4)/(4*2) = 7/48; a = (1/3, 4.5),
+      // sd_a = (sqrt(7/48 + 1/3), sqrt(7/48 + 1/2)) = (0.692219, 0.803638).
+      {"two groups, one of two points", {3, 2}, {1, 1, 1, 1, 1}, {0, 1, 2, 0, 2}, {0, 1, 3, 5, 6},
+       {1.0f, 0.381881f, 0.879883f, 2}, {0.333333f, 4.5f}, {0.692219f, 0.803638f}},
+      // y = 1 + 2x exactly: Sxx = 2, Sxy = 4, Syy = 8, corr = 1 -> 0.9999, NFREE = 1,
+      // sd_slope = sqrt(8 (1 - 0.9999^2)/2) = 0.0282825, sd_a = sqrt(0.0282825^2 + 1/3) = 0.578044.
+      {"perfect line: corr clamped", {3}, {1, 1, 1}, {0, 1, 2}, {1, 3, 5}, {2.0f, 0.0282825f, 0.9999f, 1}, {1.0f},
+       {0.578044f}},
+      {"falling perfect line: clamped to -0.9999", {3}, {1, 1, 1}, {0, 1, 2}, {5, 3, 1},
+       {-2.0f, 0.0282825f, -0.9999f, 1}, {5.0f}, {0.578044f}},
+      // Exactly NG + 1 points: NFREE = 0; corr holds sqrt(Sxx Syy) = sqrt(0.5 * 0.5).
+      {"NFREE = 0 with NG + 1 points", {2}, {1, 1}, {0, 1}, {1, 2}, {0, 0, 0.5f, 0}, {0}, {0}},
+      {"NFREE = 0 with two groups of one and two points", {1, 2}, {1, 1, 1}, {0, 0, 1}, {4, 1, 2}, {0, 0, 0.5f, 0},
+       {0, 0}, {0, 0}},
+      {"group of zero weight", {2, 2}, {1, 1, 0, 0}, {0, 1, 0, 1}, {1, 2, 1, 2}, {0, 0, 0, 0}, {0, 0}, {0, 0}},
+      {"group without points", {3, 0}, {1, 1, 1}, {0, 1, 2}, {0, 1, 3}, {0, 0, 0, 0}, {0, 0}, {0, 0}},
+      {"no spread in x: Sxx = 0", {3}, {1, 1, 1}, {4, 4, 4}, {0, 1, 3}, {0, 0, 0, 0}, {0}, {0}},
+      {"no spread in y: Syy = 0", {3}, {1, 1, 1}, {0, 1, 2}, {2, 2, 2}, {0, 0, 0, 0}, {0}, {0}},
+  };
+  for (const FitCase& c : cases) {
+    std::vector<float> a(c.n.size(), 99.0f), sd_a(c.n.size(), 99.0f);
+    const LineFit fit = fitlines(c.n, c.w, c.x, c.y, a, sd_a);
+    EXPECT_NEAR(fit.slope, c.expected.slope, 2e-6) << c.what;
+    EXPECT_NEAR(fit.sd_slope, c.expected.sd_slope, 2e-6) << c.what;
+    EXPECT_NEAR(fit.corr, c.expected.corr, 2e-6) << c.what;
+    EXPECT_EQ(fit.nfree, c.expected.nfree) << c.what;
+    for (size_t g = 0; g < c.n.size(); ++g) {
+      EXPECT_NEAR(a[g], c.a[g], 2e-6) << c.what << " group " << g;
+      EXPECT_NEAR(sd_a[g], c.sd_a[g], 2e-6) << c.what << " group " << g;
+    }
+  }
+}
+
+// A(t|nu) = 2 * integral from 0 to t of the Student density, by Simpson's rule.
+double student_integral(double t, int nu) {
+  const double v = nu;
+  const double norm = std::exp(std::lgamma((v + 1) / 2) - std::lgamma(v / 2)) / std::sqrt(v * M_PI);
+  const int intervals = 20000;
+  const double h = t / intervals;
+  double sum = 0.0;
+  for (int k = 0; k <= intervals; ++k) {
+    const double s = k * h, weight = (k == 0 || k == intervals) ? 1 : (k % 2 ? 4 : 2);
+    sum += weight * norm * std::pow(1 + s * s / v, -(v + 1) / 2);
+  }
+  return 2 * sum * h / 3;
+}
+
+TEST(StudentSeries, AgreesWithIntegratedDensity) {
+  for (int nu : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 15, 24, 51, 100})
+    for (double t : {0.05, 0.5, 1.0, 1.7, 2.5, 4.0, 12.0}) {
+      EXPECT_NEAR(student_a(t, nu), student_integral(t, nu), 1e-6) << "nu " << nu << " t " << t;
+      EXPECT_NEAR(student_p(t, nu), 0.5 * (1 - student_integral(t, nu)), 1e-6) << "nu " << nu << " t " << t;
+    }
+}
+
+// Points x, intensities, sigmas, and the groups, for hyptest.
+struct Points {
+  std::vector<int> n;
+  std::vector<float> x, i, s;
+};
+
+// Intensities decaying as exp(-rate x) from 100 (group 1) and 50 (group 2), sigma 1.
+Points decaying_points(float rate = 0.1f) {
+  Points p{{4, 3}, {0, 1, 2, 3, 1, 2, 4}, {}, {}};
+  const float start[] = {100, 100, 100, 100, 50, 50, 50};
+  for (size_t k = 0; k < p.x.size(); ++k) {
+    p.i.push_back(start[k] * std::exp(-rate * p.x[k]));
+    p.s.push_back(1.0f);
+  }
+  return p;
+}
+
+TEST(Hyptest, StudentProbabilityForOneAndTwoDegreesOfFreedom) {
+  const Points p = decaying_points();
+  std::vector<float> f(p.x.size());
+  for (float corr : {-0.3f, 0.6f, -0.95f}) {
+    // NFREE = 1: t = |r|/sqrt(1 - r^2), theta = atan(t) = asin|r|, A = theta/1.570796.
+    const DecayTest one = hyptest(1.0f, -0.1f, corr, 1, p.n, p.x, p.i, p.s, f);
+    EXPECT_NEAR(one.p, 0.5 * (1 - std::asin(std::fabs(corr)) / 1.570796), 1e-6) << corr;
+    // NFREE = 2: theta = atan(|r|/sqrt(1 - r^2)), A = sin(theta) = |r|.
+    const DecayTest two = hyptest(1.0f, -0.1f, corr, 2, p.n, p.x, p.i, p.s, f);
+    EXPECT_NEAR(two.p, 0.5 * (1 - std::fabs(corr)), 1e-6) << corr;
+  }
+}
+
+// Accepted corrections. Decay -0.1 tested at slope -0.1: c = 1; S0 about the group means
+// 86.6097 and 39.8981, deviations (13.3903, 3.8741, -4.7366, -12.5278) and (5.3437, 1.0384,
+// -6.3821): 373.692 + 70.365. Decay -0.25 at slope -0.5 with x up to 4: |slope| xmax = 2,
+// c = 1/2, the largest exponent is 1 and the damped slope is the decay; S0 = 1772.214 about
+// 71.4424 and 29.2202. S1 = 0 in both.
+TEST(Hyptest, AcceptedCorrectionRemovesTheDecay) {
+  struct Case {
+    float rate, slope, c, s0;
+  };
+  for (const Case& c : {Case{0.1f, -0.1f, 1.0f, 444.057f}, Case{0.25f, -0.5f, 0.5f, 1772.214f}}) {
+    const Points p = decaying_points(c.rate);
+    std::vector<float> f(p.x.size());
+    const DecayTest r = hyptest(0.05f, c.slope, -0.99f, 5, p.n, p.x, p.i, p.s, f);
+    EXPECT_EQ(r.flag, 0) << c.rate;
+    EXPECT_FLOAT_EQ(r.c, c.c) << c.rate;
+    EXPECT_NEAR(r.s0, c.s0, 0.01) << c.rate;
+    EXPECT_NEAR(r.s1, 0.0, 1e-6) << c.rate;
+    for (size_t k = 0; k < f.size(); ++k) EXPECT_NEAR(f[k], std::exp(c.rate * p.x[k]), 1e-5) << c.rate << " " << k;
+  }
+}
+
+TEST(Hyptest, ProbabilityEqualToTheLevelIsSignificant) {
+  const Points p = decaying_points();
+  std::vector<float> f(p.x.size());
+  const float p_of_slope = hyptest(1.0f, -0.1f, -0.9f, 5, p.n, p.x, p.i, p.s, f).p;
+  const DecayTest at_level = hyptest(p_of_slope, -0.1f, -0.9f, 5, p.n, p.x, p.i, p.s, f);
+  EXPECT_EQ(at_level.flag, 0);
+  EXPECT_GT(at_level.s0, 0.0f);
+  const DecayTest above = hyptest(std::nextafter(p_of_slope, 0.0f), -0.1f, -0.9f, 5, p.n, p.x, p.i, p.s, f);
+  EXPECT_EQ(above.flag, -1);
+  EXPECT_EQ(above.p, p_of_slope);
+  EXPECT_EQ(above.s0, 0.0f);
+  EXPECT_EQ(above.s1, 0.0f);
+  EXPECT_EQ(above.c, 1.0f);
+  EXPECT_EQ(f, std::vector<float>(f.size(), 1.0f));
+}
+
+TEST(Hyptest, RefusedWhenTheFitDoesNotImprove) {
+  // One group, sigma 1, NFREE = 1, slope -0.03 (F = e^0.03x). At x = 0, 1, 2:
+  // I = (10, 10.4, 9.4): S0 = 0.506667 about 9.93333; corrected (10, 10.71663, 9.98124) with
+  // sigmas (1, 1.03045, 1.06184) about 10.2327: S1 = 0.3309. Lower than S0, but not per degree
+  // of freedom (0.3309/1 >= 0.5067/2): refused. I = (10, 10.0, 9.4): S0 = 0.24, S1 = 0.0618:
+  // accepted. Equal intensities at one dose: S0 = S1 = 0, no improvement: refused.
+  const std::vector<int> n = {3};
+  const std::vector<float> s = {1, 1, 1};
+  struct Case {
+    std::vector<float> x, i;
+    float s0, s1;
+    int flag;
+  };
+  const Case cases[] = {{{0, 1, 2}, {10, 10.4f, 9.4f}, 0.506667f, 0.3309f, -1},
+                        {{0, 1, 2}, {10, 10, 9.4f}, 0.24f, 0.0618f, 0},
+                        {{1, 1, 1}, {10, 10, 10}, 0, 0, -1}};
+  for (const Case& c : cases) {
+    std::vector<float> fk(3);
+    const DecayTest t = hyptest(0.5f, -0.03f, -0.9f, 1, n, c.x, c.i, s, fk);
+    EXPECT_EQ(t.flag, c.flag) << c.i[1];
+    EXPECT_NEAR(t.s0, c.s0, 1e-4) << c.i[1];
+    EXPECT_NEAR(t.s1, c.s1, 1e-4) << c.i[1];
+  }
+}
+
+TEST(Hyptest, NothingToTest) {
+  const Points p = decaying_points();
+  struct Case {
+    const char* what;
+    float corr;
+    int nfree;
+  };
+  const Case cases[] = {{"corr = 0", 0.0f, 5},  {"corr = 1", 1.0f, 5},      {"corr = -1", -1.0f, 5},
+                        {"|corr| > 1", 1.5f, 5}, {"NFREE = 0", -0.99f, 0}, {"NFREE < 0", -0.99f, -1},
+                        {"corr not a number", std::numeric_limits<float>::quiet_NaN(), 5}};
+  for (const Case& c : cases) {
+    std::vector<float> f(p.x.size(), 7.0f);
+    const DecayTest r = hyptest(0.05f, -0.1f, c.corr, c.nfree, p.n, p.x, p.i, p.s, f);
+    EXPECT_EQ(r.flag, -1) << c.what;
+    EXPECT_EQ(r.c, 1.0f) << c.what;
+    EXPECT_EQ(r.p, 1.0f) << c.what;
+    EXPECT_EQ(r.s0, 0.0f) << c.what;
+    EXPECT_EQ(r.s1, 0.0f) << c.what;
+    EXPECT_EQ(f, std::vector<float>(f.size(), 1.0f)) << c.what;
+  }
+  // At the clamp the statistic is finite and the slope very significant.
+  std::vector<float> f(p.x.size());
+  const DecayTest clamped = hyptest(0.05f, -0.1f, -0.9999f, 5, p.n, p.x, p.i, p.s, f);
+  EXPECT_TRUE(std::isfinite(clamped.p));
+  EXPECT_LT(clamped.p, 1e-6f);
+}
+
+}  // namespace
+}  // namespace velmar
