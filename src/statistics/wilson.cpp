@@ -9,6 +9,7 @@
 #include "common/fortran_format.hpp"
 #include "common/free_format.hpp"
 #include "input/line_source.hpp"
+#include "input/line_values.hpp"
 #include "symmetry/asym.hpp"
 #include "symmetry/cell_geometry.hpp"
 #include "symmetry/qsort.hpp"
@@ -97,14 +98,28 @@ int set_up(const WilsonInput& in, Geometry& g) {
 
 bool is_index(int v) { return v >= -32767 && v <= 32767; }
 
+// The usual line, numbers separated by blanks, read without the general list reader; false
+// for anything else (the list reader then decides).
+bool read_plain_numbers(std::string_view text, std::array<int, 3>& hkl, std::span<float> values) {
+  std::array<std::string_view, 7> runs;
+  const size_t n = 3 + values.size();
+  if (split_runs(text, std::span(runs.data(), n)) != static_cast<int>(n)) return false;
+  for (size_t i = 0; i < 3; ++i)
+    if (!parse_int(runs[i], hkl[i])) return false;
+  for (size_t i = 0; i < values.size(); ++i)
+    if (!read_real_field(runs[3 + i], values[i])) return false;
+  return true;
+}
+
 // h, k, l and the intensity of one line; false when the line holds no such record. With
 // both Friedel mates, their inverse-variance weighted mean (a mate with sigma <= 0 is not
 // measured; sigma = 0 when neither is).
 bool parse_record(std::string_view line, WilsonRecord kind, Reflection& r) {
   std::array<int, 3> hkl{};
   std::array<float, 4> v{};
-  const size_t nv = kind == WilsonRecord::kOneIntensity ? 2 : 4;
-  if (!read_free_ints_reals(line.substr(0, kLineLength), hkl, std::span<float>(v.data(), nv))) return false;
+  const std::span<float> values(v.data(), kind == WilsonRecord::kOneIntensity ? 2 : 4);
+  const std::string_view text = line.substr(0, kLineLength);
+  if (!read_plain_numbers(text, hkl, values) && !read_free_ints_reals(text, hkl, values)) return false;
   if (!is_index(hkl[0]) || !is_index(hkl[1]) || !is_index(hkl[2])) return false;
   r.h = hkl[0], r.k = hkl[1], r.l = hkl[2];
   if (kind == WilsonRecord::kOneIntensity) {
