@@ -272,6 +272,9 @@ TEST(Wilson, SelectionRulesAndEpsilon) {
   const float lo = 0.0f, hi = 0.02f;
   EXPECT_EQ(run_wilson(two, 1, cell, lo, hi, WilsonRecord::kTwoIntensities).report,
             run_wilson(one, 1, cell, lo, hi).report);
+  // Any free form: commas, tabs, repeat counts, Fortran exponents.
+  EXPECT_EQ(run_wilson("1,1,1,1.5D2,7.0710678\n2\t2 3 1*50 5\n3 1 -4 60 2 extra\n", 1, cell, lo, hi).report,
+            run_wilson(one, 1, cell, lo, hi).report);
 }
 
 TEST(Wilson, TooFewShellsFailuresAndMessages) {
