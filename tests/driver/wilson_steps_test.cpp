@@ -192,8 +192,11 @@ TEST(AbsoluteScale, EmptyListEndsTheRunQuietly) {
 #ifdef VELMAR_SYNTH_BINARY
 TEST(WilsonRun, FactorAndASectionPerNamedOutputFile) {
   TempDir dir;
-  ASSERT_TRUE(synthesize(dir, "s.hkl", "--sg 19 --cell 60 70 80 90 90 90 --dmin 2.2 --wilson-b 30 --merged"));
-  dir.write("VELMAR.INP", "OUTPUT_FILE=one.hkl\nINPUT_FILE=s.hkl\nOUTPUT_FILE=two.hkl\nINPUT_FILE=s.hkl\n");
+  for (const char* seed : {"1", "2"})
+    ASSERT_TRUE(synthesize(dir, std::string("s") + seed + ".hkl",
+                           "--sg 19 --cell 60 70 80 90 90 90 --dmin 2.2 --wilson-b 30 --obs 80000 --seed " +
+                               std::string(seed)));
+  dir.write("VELMAR.INP", "OUTPUT_FILE=one.hkl\nINPUT_FILE=s1.hkl\nOUTPUT_FILE=two.hkl\nINPUT_FILE=s2.hkl\n");
   const RunResult r = run_velmar(dir);
   ASSERT_EQ(r.status, 0) << r.report;
   EXPECT_TRUE(scratch_files(dir).empty());
