@@ -16,6 +16,7 @@
 #include "driver/assembly.hpp"
 #include "driver/control_file.hpp"
 #include "driver/startup.hpp"
+#include "driver/wilson_steps.hpp"
 #include "scaling/scaling_driver.hpp"
 #include "statistics/error_model.hpp"
 #include "statistics/statistics.hpp"
@@ -125,8 +126,10 @@ void run_stages(Run& run) {
   assemble(run);
   scalsets(run.rep, run.tables, run.blocks, run.unique, run.obs);
   print_error_model_table(run.rep, run.tables);
+  if (!place_on_absolute_scale(run.rep, run.tables, run.unique, run.obs, scratch_file_name(1))) return;
   run.rep.flush();
   rstat(run.rep, ScaledData{run.tables, run.unique, run.obs, kVersion, run.run_date}, run.shells, run.random);
+  if (!print_wilson_sections(run.rep, run.tables, run.unique, run.obs, scratch_file_name(1))) return;
   print_timing(run);
 }
 
