@@ -34,7 +34,13 @@ std::vector<Pair> pair_list(int nset) {
 // several output groups) hold identical observations. Each is scaled as the first of its
 // copies: comparing a copy with another data set need not give exactly the mirror image of
 // comparing the original with it, and two copies drifting apart would then be tied by an
-// almost infinite weight that breaks the normal equations.
+// almost infinite weight that breaks the normal equations. (Two different files with the
+// same intensities are not copies: their pair has no weight, and the rank shows it.)
+bool same_input(const DataSet& a, const DataSet& b) {
+  return a.name == b.name && a.kind == b.kind && a.res_low == b.res_low && a.res_high == b.res_high &&
+         a.weight == b.weight;
+}
+
 bool identical_sets(int a, int b, const UniqueTable& unique, const ObservationList& obs) {
   for (size_t u = 0; u < unique.size(); ++u) {
     const int32_t n = unique.count(u, a);
@@ -49,12 +55,13 @@ bool identical_sets(int a, int b, const UniqueTable& unique, const ObservationLi
 }
 
 // The first copy of every data set (itself when it has none).
-std::vector<int> first_copies(const UniqueTable& unique, const ObservationList& obs) {
+std::vector<int> first_copies(std::span<const DataSet> sets, const UniqueTable& unique, const ObservationList& obs) {
   std::vector<int> first(static_cast<size_t>(unique.nset));
   for (int s = 0; s < unique.nset; ++s) {
     first[static_cast<size_t>(s)] = s;
     for (int r = 0; r < s; ++r)
-      if (first[static_cast<size_t>(r)] == r && identical_sets(r, s, unique, obs)) {
+      if (first[static_cast<size_t>(r)] == r && same_input(sets[static_cast<size_t>(r)], sets[static_cast<size_t>(s)]) &&
+          identical_sets(r, s, unique, obs)) {
         first[static_cast<size_t>(s)] = r;
         break;
       }
@@ -67,7 +74,8 @@ struct ScaledSets {
   std::vector<int> first;   // per data set: its first copy
   std::vector<int> number;  // per data set: the number of its first copy among the scaled ones
   int n = 0;
-  ScaledSets(const UniqueTable& unique, const ObservationList& obs) : first(first_copies(unique, obs)) {
+  ScaledSets(std::span<const DataSet> sets, const UniqueTable& unique, const ObservationList& obs)
+      : first(first_copies(sets, unique, obs)) {
     number.resize(first.size());
     for (size_t s = 0; s < first.size(); ++s)
       number[s] = first[s] == static_cast<int>(s) ? n++ : number[static_cast<size_t>(first[s])];
@@ -275,7 +283,7 @@ int xorder(const Report& rep, float t, int reference, std::span<DataSet> sets, c
   if (nset < 2) return 0;
   if (reference < 1 || reference > nset) return -1;
   std::vector<Pair> pairs = pair_list(nset);
-  const ScaledSets scaled(unique, obs);
+  const ScaledSets scaled(sets, unique, obs);
   StrongMeans means;
   PairWork work;
   int status = nset, rank = scaled.n;

@@ -198,6 +198,7 @@ TEST(Xorder, CopiesOfOneInputAreScaledAlike) {
                                          all_reflections);
   for (size_t k = 0, n = m.size(); k < n; ++k) m.push_back({m[k].set + 2, m[k].h, m[k].k, m[k].l, m[k].i, m[k].sigma});
   TestRun r = scaling_run(4, m);
+  r.tables.sets[2].name = r.tables.sets[0].name, r.tables.sets[3].name = r.tables.sets[1].name;
   const Printed p = scale(r, 1);
   ASSERT_EQ(p.status, 4) << p.stop << p.text;
   for (int j : {0, 1})
