@@ -124,17 +124,15 @@ void collect_usable(CorrectionKind m, std::span<const CorrectionGroup> groups, c
   w.weight.resize(pairs);
 }
 
-// The sums S1..S4 of every factor, single precision as the factors themselves.
+// The sums S1..S4 of a factor, single precision as the factors themselves; kept together
+// so that one observation's pair touches one place in memory.
 struct FactorSums {
-  std::vector<float> s1, s2, s3, s4;
-  explicit FactorSums(size_t n) : s1(n), s2(n), s3(n), s4(n) {}
-  void clear() {
-    for (auto* v : {&s1, &s2, &s3, &s4}) std::fill(v->begin(), v->end(), 0.0f);
-  }
+  float s1 = 0.0f, s2 = 0.0f, s3 = 0.0f, s4 = 0.0f;
 };
 
 // Accumulates S1..S4 over all halves with the current factors G.
-void accumulate(const CorfacWork& o, std::span<const float> g, FactorSums& s) {
+void accumulate(const CorfacWork& o, std::span<const float> g, std::vector<FactorSums>& s) {
+  std::fill(s.begin(), s.end(), FactorSums{});
   uint32_t k0 = 0;
   for (const uint32_t end : o.half_end) {
     const float inv_n = 1.0f / static_cast<float>(end - k0);
@@ -153,12 +151,12 @@ void accumulate(const CorfacWork& o, std::span<const float> g, FactorSums& s) {
       const auto j = static_cast<float>(a / b);
       for (uint32_t k = k0; k < end; ++k)
         for (uint32_t p = k == 0 ? 0 : o.pair_end[k - 1]; p < o.pair_end[k]; ++p) {
-          const auto f = static_cast<size_t>(o.index[p]);
-          const float wp = o.weight[p], gj = g[f] * j, r = o.y[k] - gj;
-          s.s1[f] += wp * gj * o.y[k] * o.w[k];
-          s.s2[f] += wp * gj * gj * o.w[k];
-          s.s3[f] += wp * r * r * o.w[k];
-          s.s4[f] += wp * (1.0f - inv_n);
+          FactorSums& f = s[static_cast<size_t>(o.index[p])];
+          const float wp = o.weight[p], gj = g[static_cast<size_t>(o.index[p])] * j, r = o.y[k] - gj;
+          f.s1 += wp * gj * o.y[k] * o.w[k];
+          f.s2 += wp * gj * gj * o.w[k];
+          f.s3 += wp * r * r * o.w[k];
+          f.s4 += wp * (1.0f - inv_n);
         }
     }
     k0 = end;
@@ -167,16 +165,17 @@ void accumulate(const CorfacWork& o, std::span<const float> g, FactorSums& s) {
 
 // The multiplicative step of every factor with enough support, restrained toward 1, and the
 // fit summary of each group.
-void update_factors(const FactorSums& s, std::vector<float>& g, std::vector<GroupFit>& fits) {
+void update_factors(const std::vector<FactorSums>& s, std::vector<float>& g, std::vector<GroupFit>& fits) {
   for (GroupFit& fit : fits) {
     double change = 0.0, s3 = 0.0, s4 = 0.0;
     int updated = 0;
     for (int p = fit.first; p < fit.first + fit.factors; ++p) {
       const auto f = static_cast<size_t>(p);
-      s3 += s.s3[f];
-      s4 += s.s4[f];
-      if (!(s.s4[f] >= 2.0f)) continue;
-      const float r = (s.s1[f] + kFactorRestraintWeight * g[f]) / (s.s2[f] + kFactorRestraintWeight * g[f] * g[f]);
+      const FactorSums& e = s[f];
+      s3 += e.s3;
+      s4 += e.s4;
+      if (!(e.s4 >= 2.0f)) continue;
+      const float r = (e.s1 + kFactorRestraintWeight * g[f]) / (e.s2 + kFactorRestraintWeight * g[f] * g[f]);
       g[f] *= r;
       change += static_cast<double>(r - 1.0f) * (r - 1.0f);
       ++updated;
@@ -230,9 +229,8 @@ KindRefinement corfac(CorrectionKind m, std::span<const CorrectionGroup> groups,
   const int total = assign_bases(m, groups, tables, r.desc, r.fits);
   r.factors.assign(static_cast<size_t>(total), 1.0f);
   collect_usable(m, groups, tables, threshold, r.desc, nodes, unique, obs, work);
-  FactorSums sums(static_cast<size_t>(total));
+  std::vector<FactorSums> sums(static_cast<size_t>(total));
   for (r.cycles = 1; r.cycles <= kMaxCycles; ++r.cycles) {
-    sums.clear();
     accumulate(work, r.factors, sums);
     update_factors(sums, r.factors, r.fits);
     const bool converged =
