@@ -93,6 +93,28 @@ inline void scan_surface(const float* p, int n, float x, float y, int nmax, Axis
   }
 }
 
+// The same selection as scan_surface without the general insertion: the nearest 3 of the
+// surface nodes by (squared distance, node number), which is what the insertion keeps.
+inline void nearest_surface(const float* p, int n, float x, float y, AxisSelection& s) {
+  float v0 = 0.0f, v1 = 0.0f, v2 = 0.0f;
+  int i0 = -1, i1 = -1, i2 = -1;
+  for (int k = 0; k < n; ++k) {
+    const float dx = p[2 * k] - x, dy = p[2 * k + 1] - y;
+    const float dist = std::sqrt(dx * dx + dy * dy);
+    const float v = dist * dist;
+    if (i0 < 0 || v < v0) {
+      v2 = v1, i2 = i1, v1 = v0, i1 = i0, v0 = v, i0 = k;
+    } else if (i1 < 0 || v < v1) {
+      v2 = v1, i2 = i1, v1 = v, i1 = k;
+    } else if (i2 < 0 || v < v2) {
+      v2 = v, i2 = k;
+    }
+  }
+  s.n = std::min(n, 3);
+  s.node = {i0, i1, i2};
+  s.weight = {v0, v1, v2};
+}
+
 // All (fast, slow) combinations, slow entries outer, with weights normalised again.
 inline int combine(const GridDescriptor& d, const AxisSelection& f, const AxisSelection& s, FactorWeights& w) {
   int n = 0;
@@ -128,9 +150,12 @@ int weights(CorrectionKind m, const GridDescriptor& d, std::span<const float> no
   const float* base = nodes.data();
   AxisSelection f, s;
   nearest_on_line<kScanOnly>(base + d.fast_offset, d.n_fast, m == CorrectionKind::kModulation ? x : z, kFastNearest, f);
-  if (m == CorrectionKind::kAbsorption)
-    scan_surface(base + d.slow_offset, d.n_slow, x, y, 3, s);
-  else
+  if (m == CorrectionKind::kAbsorption) {
+    if constexpr (kScanOnly)
+      scan_surface(base + d.slow_offset, d.n_slow, x, y, 3, s);
+    else
+      nearest_surface(base + d.slow_offset, d.n_slow, x, y, s);
+  } else
     nearest_on_line<kScanOnly>(base + d.slow_offset, d.n_slow, m == CorrectionKind::kDecay ? ss : y, 2, s);
   to_weights(f);
   to_weights(s);
