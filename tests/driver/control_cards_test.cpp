@@ -110,7 +110,7 @@ TEST(ControlCards, ResolutionShells) {
   for (const char* bad : {"10 6 6 3\n", "10 -6\n", "\n", "10 x\n", "10\nRESOLUTION_SHELLS=5\n", "10 WFAC1=2\n"})
     EXPECT_EQ(error_of(std::string("RESOLUTION_SHELLS=") + bad), kError + "ILLEGAL RESOLUTION SHELL CARD") << bad;
   std::string many = "RESOLUTION_SHELLS=";
-  for (int i = 21; i >= 1; --i) many += " " + std::to_string(i);
+  for (int i = 21; i >= 1; --i) many.append(" ").append(std::to_string(i));
   EXPECT_EQ(error_of(many + "\n"), kError + "TOO MANY RESOLUTION SHELLS");
 }
 

@@ -43,7 +43,7 @@ std::vector<Measured> repeated(std::vector<float> scale, int n, float sigma, uns
 
 TestRun prepared(int nset, const std::vector<Measured>& m) {
   std::vector<std::pair<std::string, int>> sets;
-  for (int j = 0; j < nset; ++j) sets.emplace_back("s" + std::to_string(j + 1), 1);
+  for (int j = 0; j < nset; ++j) sets.emplace_back(std::string("s").append(std::to_string(j + 1)), 1);
   TestRun r = make_run(1, {20, 20, 20, 90, 90, 90}, {{"o", 1}}, sets, m);
   data_set_ranges(r.unique, r.obs, r.tables.sets);
   return r;

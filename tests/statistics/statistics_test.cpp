@@ -255,7 +255,7 @@ TEST(Ransplit, GeneratorAndReproducibility) {
   EXPECT_NE(shell_statistics(run.data(), 1, one_shell, a).shell.back().half.xy, x.shell.back().half.xy);
 }
 
-const std::string kFrame = " " + std::string(78, '*');
+const std::string kFrame = std::string(" ").append(78, '*');
 
 const std::vector<std::string> kDefinitions = split_lines(
     " DEFINITIONS:\n R-FACTOR\n observed = (SUM(ABS(I(h,i)-I(h))))/(SUM(I(h,i)))\n"
@@ -328,7 +328,7 @@ std::string consistent_input() {
     h = 1 + n / 48, k = 1 + n / 12 % 4, l = 1 + n / 4 % 3, op = n % 4;
     for (const int v :
          {op % 2 ? -h : h, op < 2 ? k : -k, op == 0 || op == 3 ? l : -l, 100 * (h + k + l), 10, 10 + n, 20 + n, 1 + n % 90})
-      s += " " + std::to_string(v);
+      s.append(" ").append(std::to_string(v));
     s += "\n";
   }
   return s + "!END_OF_DATA\n";
