@@ -33,11 +33,6 @@ int assign_bases(CorrectionKind m, std::span<const CorrectionGroup> groups, cons
   return total;
 }
 
-// Pairs an observation of a data set with this grid gets: the nearest 2 nodes of the fast
-// axis, and of the slow axis 2 (3 on the detector surface), fewer when the axis has fewer.
-int pairs_of(CorrectionKind m, const GridDescriptor& d) {
-  return std::min(d.n_fast, 2) * std::min(d.n_slow, m == CorrectionKind::kAbsorption ? 3 : 2);
-}
 
 // Walks the usable observations of every correction group, half by half: calls
 // visit(i, j, u, y, 1/s'^2) for each usable observation i of data set j in reflection u and
@@ -73,55 +68,44 @@ void for_usable(std::span<const CorrectionGroup> groups, const ControlTables& t,
   }
 }
 
-// Fills the work buffers with the usable observations and their pairs: a first walk counts
-// them (halves of fewer than two are dropped), a second fills the buffers sized exactly.
+// Fills the work buffers with the usable observations and their pairs, in one walk: a
+// half is appended as it is met and taken back when it has fewer than two observations.
+// The buffers keep their capacity from one refinement to the next.
 void collect_usable(CorrectionKind m, std::span<const CorrectionGroup> groups, const ControlTables& t, float threshold,
                     std::span<const GridDescriptor> desc, std::span<const float> nodes, const UniqueTable& unique,
                     const ObservationList& obs, CorfacWork& w) {
-  size_t halves = 0, observations = 0, pairs = 0, half_pairs = 0;
-  for_usable(
-      groups, t, threshold, unique, obs,
-      [&](size_t, int j, size_t, float, float) { half_pairs += static_cast<size_t>(pairs_of(m, desc[static_cast<size_t>(j)])); },
-      [&](int count) {
-        if (count >= 2) ++halves, observations += static_cast<size_t>(count), pairs += half_pairs;
-        half_pairs = 0;
-      });
-  // Room for one more observation and its pairs: a half of one is written before it is dropped.
-  w.half_end.resize(halves);
-  for (auto* v : {&w.y, &w.w}) v->resize(observations + 1);
-  w.pair_end.resize(observations + 1);
-  w.list_index.resize(observations + 1);
-  w.index.resize(pairs + 6);
-  w.weight.resize(pairs + 6);
-  size_t h = 0, k = 0, p = 0, half_start = 0, pair_start = 0;
+  for (auto* v : {&w.y, &w.w, &w.weight}) v->clear();
+  for (auto* v : {&w.half_end, &w.pair_end}) v->clear();
+  w.index.clear();
+  w.list_index.clear();
+  size_t half_start = 0;
   FactorWeights fw;
   for_usable(
       groups, t, threshold, unique, obs,
       [&](size_t i, int j, size_t u, float y, float inv_var) {
         const Position& q = obs.pos[i];
         const int n = wicht(m, desc[static_cast<size_t>(j)], nodes, q.x, q.y, q.z, unique.ss[u], fw);
-        w.y[k] = y;
-        w.w[k] = inv_var;
-        w.list_index[k] = static_cast<int64_t>(i);
-        for (int e = 0; e < n; ++e, ++p) {
-          w.index[p] = fw.index[static_cast<size_t>(e)];
-          w.weight[p] = fw.weight[static_cast<size_t>(e)];
-        }
-        w.pair_end[k++] = static_cast<uint32_t>(p);
+        w.y.push_back(y);
+        w.w.push_back(inv_var);
+        w.list_index.push_back(static_cast<int64_t>(i));
+        w.index.insert(w.index.end(), fw.index.begin(), fw.index.begin() + n);
+        w.weight.insert(w.weight.end(), fw.weight.begin(), fw.weight.begin() + n);
+        w.pair_end.push_back(static_cast<uint32_t>(w.index.size()));
       },
       [&](int count) {
         if (count >= 2) {
-          w.half_end[h++] = static_cast<uint32_t>(k);
-          half_start = k, pair_start = p;
-        } else {
-          k = half_start, p = pair_start;  // a half of fewer than two takes no part
+          w.half_end.push_back(static_cast<uint32_t>(w.y.size()));
+          half_start = w.y.size();
+          return;
         }
+        // A half of fewer than two takes no part.
+        const size_t pairs = half_start == 0 ? 0 : w.pair_end[half_start - 1];
+        for (auto* v : {&w.y, &w.w}) v->resize(half_start);
+        w.pair_end.resize(half_start);
+        w.list_index.resize(half_start);
+        w.index.resize(pairs);
+        w.weight.resize(pairs);
       });
-  for (auto* v : {&w.y, &w.w}) v->resize(observations);
-  w.pair_end.resize(observations);
-  w.list_index.resize(observations);
-  w.index.resize(pairs);
-  w.weight.resize(pairs);
 }
 
 // The sums S1..S4 of a factor, single precision as the factors themselves; kept together

@@ -48,6 +48,27 @@ inline void scan_line(const float* p, int n, float c, int nmax, AxisSelection& s
   }
 }
 
+// What insert_nearest keeps of nodes lo..hi for nmax = 2, without its general loop: a node
+// goes first when strictly nearer than the first, second when strictly nearer than the
+// second (or there is no second yet).
+inline void keep_nearest_two(const float* p, int lo, int hi, float c, AxisSelection& s) {
+  float v0 = 0.0f, v1 = 0.0f;
+  int i0 = -1, i1 = -1;
+  for (int j = lo; j <= hi; ++j) {
+    const float d = p[j] - c, v = d * d;
+    if (i0 < 0) {
+      i0 = j, v0 = v;
+    } else if (v < v0) {
+      i1 = i0, v1 = v0, i0 = j, v0 = v;
+    } else if (i1 < 0 || v < v1) {
+      i1 = j, v1 = v;
+    }
+  }
+  s.n = i1 < 0 ? 1 : 2;
+  s.node[0] = i0, s.node[1] = i1;
+  s.weight[0] = v0, s.weight[1] = v1;
+}
+
 // The nearest nodes of an axis whose node positions do not decrease (as setgrid2 places
 // them): the node nearest by position and its two neighbours are examined, and the result
 // is accepted when the nodes just outside that window cannot come before the kept ones in
@@ -65,10 +86,14 @@ inline void find_line(const float* p, int n, float c, int nmax, AxisSelection& s
   }
   const int k = t <= 0.0f ? 0 : (t >= static_cast<float>(n - 1) ? n - 1 : static_cast<int>(t + 0.5f));
   const int lo = std::max(0, k - 1), hi = std::min(n - 1, k + 1);
-  s.n = 0;
-  for (int j = lo; j <= hi; ++j) {
-    const float d = p[j] - c;
-    insert_nearest(s, nmax, j, d * d);
+  if (nmax == 2) {
+    keep_nearest_two(p, lo, hi, c, s);
+  } else {
+    s.n = 0;
+    for (int j = lo; j <= hi; ++j) {
+      const float d = p[j] - c;
+      insert_nearest(s, nmax, j, d * d);
+    }
   }
   const float last = s.weight[s.n - 1];
   bool exact = s.n == nmax;
