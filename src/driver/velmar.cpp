@@ -18,11 +18,13 @@
 #include "driver/startup.hpp"
 #include "statistics/statistics.hpp"
 #include "symmetry/unique_table.hpp"
+#include "zerodose/zerodose.hpp"
 
 namespace velmar {
 namespace {
 
 constexpr int kShellCapacity = kMaxShells;
+constexpr char kDecayScratchName[] = "VMDECAY.tmp";  // decay factors between two zero-dose steps
 
 // Everything the run owns, released when the run ends.
 struct Run {
@@ -134,6 +136,7 @@ void run_stages(Run& run) {
   if (!load_observations(run)) return;
   run.rep.flush();
   assemble_unique_reflections(run);
+  zerodose(run.rep, run.tables, run.unique, run.obs, run.shells, kDecayScratchName);
   rstat(run.rep, ScaledData{run.tables, run.unique, run.obs, kVersion, run.run_date}, run.shells, run.random);
   print_timing(run);
 }
