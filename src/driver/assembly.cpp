@@ -150,6 +150,25 @@ void data_set_ranges(const UniqueTable& table, const ObservationList& obs, std::
   }
 }
 
+bool is_reference_group(const ControlTables& t, const DataSet& s) {
+  return t.groups[static_cast<size_t>(s.group - 1)].name.empty();
+}
+
+void assemble_unique_reflections(ControlTables& t, std::span<DataSetBlock> blocks, ObservationList& obs,
+                                 UniqueTable& unique) {
+  if (is_reference_group(t, t.sets.back())) blocks.back().nrec = collaps(obs, blocks.back());
+  build_unique_table(t.ops, t.run.cell, blocks, obs, unique);
+  data_set_ranges(unique, obs, t.sets);
+}
+
+std::vector<float> resolution_shells(const ControlTables& t, size_t nunique) {
+  if (!t.run.shells.empty()) return t.run.shells;
+  float ss_max = 1.0e-6f;
+  for (const DataSet& s : t.sets)
+    if (!is_reference_group(t, s)) ss_max = std::max(ss_max, s.range.ss_max);
+  return default_shells(static_cast<int64_t>(nunique), ss_max);
+}
+
 void check_shell_cost(const Cell& cell, std::span<const float> shells) {
   if (shells.empty()) return;
   if (lattice_points_within(invcel(cell).volume, shells.back()) > kMaxLatticePoints)

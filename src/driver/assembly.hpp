@@ -32,6 +32,19 @@ int64_t list_length(std::span<const DataSetBlock> blocks);
 void read_back_observations(std::span<const LoadingJob> jobs, std::span<const DataSetBlock> blocks,
                             ObservationList& obs, int64_t available_memory);
 
+// True for the data set added by REFERENCE_DATA_SET= (its output group has a blank name).
+bool is_reference_group(const ControlTables& t, const DataSet& s);
+
+// The unique reflections of the loaded observations: merges the runs of equal reflections
+// of the reference data set (when there is one) into one observation each, builds the
+// unique-reflection table and every data set's observed ranges.
+void assemble_unique_reflections(ControlTables& t, std::span<DataSetBlock> blocks, ObservationList& obs,
+                                 UniqueTable& unique);
+
+// RESOLUTION_SHELLS= when given, else the default shells up to the highest resolution of
+// the data sets with a named output group.
+std::vector<float> resolution_shells(const ControlTables& t, size_t nunique);
+
 // Counts the unique reflections and builds their table.
 void build_unique_table(std::span<const Symop> ops, const Cell& cell, std::span<const DataSetBlock> blocks,
                         const ObservationList& obs, UniqueTable& table);

@@ -16,6 +16,8 @@
 #include "driver/assembly.hpp"
 #include "driver/control_file.hpp"
 #include "driver/startup.hpp"
+#include "scaling/scaling_driver.hpp"
+#include "statistics/error_model.hpp"
 #include "statistics/statistics.hpp"
 #include "symmetry/unique_table.hpp"
 #include "zerodose/zerodose.hpp"
@@ -110,23 +112,10 @@ bool load_observations(Run& run) {
   return true;
 }
 
-bool is_reference_group(const ControlTables& t, const DataSet& s) {
-  return t.groups[static_cast<size_t>(s.group - 1)].name.empty();
-}
-
-void assemble_unique_reflections(Run& run) {
-  ControlTables& t = run.tables;
-  if (is_reference_group(t, t.sets.back())) run.blocks.back().nrec = collaps(run.obs, run.blocks.back());
-  build_unique_table(t.ops, t.run.cell, run.blocks, run.obs, run.unique);
-  data_set_ranges(run.unique, run.obs, t.sets);
-  run.shells = t.run.shells;
-  if (run.shells.empty()) {
-    float ss_max = 1.0e-6f;
-    for (const DataSet& s : t.sets)
-      if (!is_reference_group(t, s)) ss_max = std::max(ss_max, s.range.ss_max);
-    run.shells = default_shells(static_cast<int64_t>(run.unique.size()), ss_max);
-  }
-  check_shell_cost(t.run.cell, run.shells);
+void assemble(Run& run) {
+  assemble_unique_reflections(run.tables, run.blocks, run.obs, run.unique);
+  run.shells = resolution_shells(run.tables, run.unique.size());
+  check_shell_cost(run.tables.run.cell, run.shells);
 }
 
 void run_stages(Run& run) {
@@ -135,7 +124,10 @@ void run_stages(Run& run) {
   run.rep.flush();
   if (!load_observations(run)) return;
   run.rep.flush();
-  assemble_unique_reflections(run);
+  assemble(run);
+  scalsets(run.rep, run.tables, run.blocks, run.unique, run.obs);
+  print_error_model_table(run.rep, run.tables);
+  run.rep.flush();
   zerodose(run.rep, run.tables, run.unique, run.obs, run.shells, kDecayScratchName);
   rstat(run.rep, ScaledData{run.tables, run.unique, run.obs, kVersion, run.run_date}, run.shells, run.random);
   print_timing(run);

@@ -155,6 +155,42 @@ TEST(Assembly, NoObservationLostBetweenInputAndUniqueTable) {
   }
 }
 
+TEST(Assembly, ReferenceDataSetIsMergedToOneObservationPerReflection) {
+  TempDir dir;
+  const std::string head =
+      "!FORMAT=KVD_ASCII    MERGE=TRUE    FRIEDEL'S_LAW=TRUE\n!SPACE_GROUP_NUMBER=19\n"
+      "!UNIT_CELL_CONSTANTS= 50.0 60.0 70.0 90 90 90\n!NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD=5\n!ITEM_H=1\n"
+      "!ITEM_K=2\n!ITEM_L=3\n!ITEM_IOBS=4\n!ITEM_SIGMA(IOBS)=5\n!END_OF_HEADER\n";
+  dir.write("a.hkl", head + "1 2 3 100 10\n1 2 3 104 10\n2 2 3 200 10\n");
+  // (1,2,3) three times, once as its mate (-1,2,3); (2,2,3) once.
+  dir.write("r.hkl", head + "1 2 3 100 10\n-1 2 3 130 5\n1 2 3 70 10\n2 2 3 210 10\n");
+  InDirectory in(dir);
+  Report quiet{nullptr, nullptr};
+  ControlTables t;
+  const std::string control = "REFERENCE_DATA_SET=r.hkl\nOUTPUT_FILE=o\nINPUT_FILE=a.hkl\n";
+  t.capacity = prescan_capacity(control);
+  pvelmar(control, quiet, kMaxShells, t);
+  UnitTable units;
+  const std::vector<LoadingJob> jobs = make_loading_jobs(t.run.processors, 2, units);
+  readhkl1(quiet, t, jobs);
+  std::vector<DataSetBlock> blocks = observation_blocks(t.sets);
+  ObservationList obs;
+  read_back_observations(jobs, blocks, obs, -1);
+  UniqueTable table;
+  assemble_unique_reflections(t, blocks, obs, table);
+  ASSERT_EQ(table.size(), 2u);
+  EXPECT_EQ(blocks[1].nrec, 2);
+  EXPECT_EQ(table.count(0, 0), 2) << "the other data set keeps its observations";
+  EXPECT_EQ(table.count(0, 1), 1);
+  EXPECT_EQ(table.count(1, 1), 1);
+  // Inverse-variance mean of 100 (w 1/100), 130 (w 1/25), 70 (w 1/100): 6.9/0.06 = 115.
+  const size_t first = static_cast<size_t>(table.first(0, 1));
+  EXPECT_FLOAT_EQ(obs.intensity[first], 115.0f);
+  EXPECT_FLOAT_EQ(obs.sigma[first], 1.0f / std::sqrt(0.06f));
+  EXPECT_TRUE(obs.key[first + 2].is_end_marker()) << "the merged block ends with its marker";
+  EXPECT_FLOAT_EQ(t.sets[1].range.ss_max, table.ss[1]);
+}
+
 TEST(Startup, DatesBannerAndElapsedTime) {
   EXPECT_EQ(run_date_text({5, 12, 2026}) + run_date_text({28, 2, 2027}), " 5-Dec-202628-Feb-2027");
   EXPECT_EQ(banner_line(" 5-Dec-2026"),

@@ -14,12 +14,13 @@ using testing::RunResult;
 using testing::TempDir;
 
 // A small merged KVD_ASCII file in P2_12_12_1 with the given header lines.
-std::string small_file(const std::string& extra_header = "") {
+std::string small_file(const std::string& extra_header = "", const std::string& extra_data = "") {
   return "!FORMAT=KVD_ASCII    MERGE=TRUE    FRIEDEL'S_LAW=TRUE\n"
          "!SPACE_GROUP_NUMBER=19\n!UNIT_CELL_CONSTANTS= 50.0 60.0 70.0 90 90 90\n" + extra_header +
          "!NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD=5\n!ITEM_H=1\n!ITEM_K=2\n!ITEM_L=3\n!ITEM_IOBS=4\n"
          "!ITEM_SIGMA(IOBS)=5\n!END_OF_HEADER\n"
-         "  1 2 3 100.0 10.0\n  2 2 3 200.0 10.0\n  1 1 1 50.0 5.0\n  3 1 2 80.0 8.0\n!END_OF_DATA\n";
+         "  1 2 3 100.0 10.0\n  2 2 3 200.0 10.0\n  1 1 1 50.0 5.0\n  3 1 2 80.0 8.0\n" + extra_data +
+         "!END_OF_DATA\n";
 }
 
 RunResult run(const TempDir& dir, const std::string& control) {
@@ -118,17 +119,34 @@ TEST(WholeRun, HeaderSuppliesSymmetryResolutionAndModes) {
   // The header's cell replaces the one of UNIT_CELL_CONSTANTS= when no space group is given.
   const RunResult r = run(dir, "UNIT_CELL_CONSTANTS=10 10 10 90 90 90\nOUTPUT_FILE=o\nINPUT_FILE=a.hkl\n");
   EXPECT_EQ(r.status, 0);
-  EXPECT_TRUE(contains(r.report, " UNIT_CELL_CONSTANTS=    50.00    60.00    70.00"));
+  EXPECT_TRUE(contains(r.report, "\n SPACE_GROUP_NUMBER=   19\n UNIT_CELL_CONSTANTS=    50.00    60.00    70.00"));
+  // The header's range drops (1,1,1) at d = 33.7 A: three of four observations accepted.
+  EXPECT_TRUE(contains(r.report, "\n   1  0.1267E+03        3      0  a.hkl")) << r.report;
+  // MERGE=TRUE and FRIEDEL'S_LAW=TRUE of the header make the output merged with Friedel's law.
+  EXPECT_TRUE(dir.read("o").starts_with("!FORMAT=KVD_ASCII    MERGE=TRUE     FRIEDEL'S_LAW=TRUE \n"));
 }
 
-TEST(WholeRun, ReferenceDataSetIsAppended) {
+TEST(WholeRun, ReferenceDataSetIsAppendedAndKeepsItsScale) {
   TempDir dir;
-  dir.write("a.hkl", small_file());
-  dir.write("r.hkl", small_file());
+  // Two sweeps of one crystal; the reference is 1.5 times brighter (K = 1/1.5) and has a
+  // B of -2 relative to the truth, the other sweep has K = 1, B = 0.
+  ASSERT_TRUE(testing::synthesize(dir, "a.hkl", "--sg 19 --cell 50 60 70 90 90 90 --dmin 2.5 --obs 8000 --seed 3 "
+                                                "-o r.hkl --obs 6000 --k 0.6667 --b -2"));
   const RunResult r = run(dir, "REFERENCE_DATA_SET=r.hkl\nOUTPUT_FILE=o\nINPUT_FILE=a.hkl\n");
   EXPECT_EQ(r.status, 0) << r.report;
-  EXPECT_TRUE(contains(r.report, "ALL DATA SETS WILL BE SCALED TO r.hkl "));
-  EXPECT_TRUE(contains(r.report, "   2  "));  // the reference set is loaded as data set 2
+  EXPECT_TRUE(contains(r.report, "ALL DATA SETS WILL BE SCALED TO r.hkl" + std::string(45, ' ') + "\n"));
+  // Loaded as data set 2 after the named data set; it has no output file of its own.
+  const size_t line2 = r.report.find("\n   2  0.");
+  ASSERT_NE(line2, std::string::npos) << r.report;
+  EXPECT_EQ(r.report.substr(line2 + 17, 23), "     6000      0  r.hkl");
+  EXPECT_TRUE(contains(r.report, "\n    1.0000   0.000    r.hkl" + std::string(45, ' ') + "\n")) << r.report;
+  // Data set 1 goes onto the reference's scale: K = 1.5, B = 2 relative to it.
+  const size_t row = r.report.find("    a.hkl" + std::string(45, ' ') + "\n");
+  ASSERT_NE(row, std::string::npos);
+  const double k = std::stod(r.report.substr(row - 18, 10)), b = std::stod(r.report.substr(row - 8, 8));
+  EXPECT_NEAR(k, 1.5, 0.03);
+  EXPECT_NEAR(b, 2.0, 0.5);
+  EXPECT_FALSE(contains(r.report, "INPUT DATA SET r.hkl"));
 }
 
 TEST(WholeRun, GarbageControlFilesEndWithAMessage) {

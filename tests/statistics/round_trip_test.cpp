@@ -54,34 +54,37 @@ std::vector<std::pair<long, long>> rejected_counts(const std::string& report) {
   return out;
 }
 
-std::string control(const std::string& input) {
-  std::string c = "WFAC1=1000\n";  // tolerate any scatter: every observation is written
-  for (const char* friedel : {"TRUE", "FALSE"})
-    for (const char* merge : {"TRUE", "FALSE"})
-      c += std::string("OUTPUT_FILE=out_") + merge[0] + friedel[0] + ".hkl\nMERGE=" + merge +
-           "\nFRIEDEL'S_LAW=" + friedel + "\nINPUT_FILE=" + input + "\n";
-  return c;
+// The four output modes of one input file, one run each. No correction group forms (far
+// too few observations per factor), so the output holds the input's values.
+const char* const kModes[] = {"TT", "TF", "FT", "FF"};  // MERGE=, FRIEDEL'S_LAW=
+
+std::string control(const std::string& input, const std::string& mode) {
+  return "WFAC1=1000\nREFLECTIONS/CORRECTION_FACTOR=100000000\nOUTPUT_FILE=out_" + mode + ".hkl\nMERGE=" +
+         (mode[0] == 'T' ? "TRUE" : "FALSE") + "\nFRIEDEL'S_LAW=" + (mode[1] == 'T' ? "TRUE" : "FALSE") +
+         "\nINPUT_FILE=" + input + "\n";  // WFAC1=1000 tolerates any scatter: every observation is written
 }
 
 void check_round_trip(const TempDir& dir, const std::string& input, const std::string& input_text) {
-  dir.write("VELMAR.INP", control(input));
-  const testing::RunResult first = testing::run_velmar(dir);
-  ASSERT_EQ(first.status, 0) << first.report;
-  // Unmerged output holds the measured observations with their indices as measured: all of
-  // them but those the report counts as rejected.
   const std::vector<std::string> measured = columns(input_text, 5);
-  const std::vector<std::pair<long, long>> rejected = rejected_counts(first.report);
-  ASSERT_EQ(rejected.size(), 4u);
-  for (const auto& [name, group] : {std::pair{"out_FT.hkl", 1}, std::pair{"out_FF.hkl", 3}}) {
-    const std::vector<std::string> written = columns(dir.read(name), 5);
-    EXPECT_TRUE(std::includes(measured.begin(), measured.end(), written.begin(), written.end())) << name;
-    EXPECT_EQ(rejected[size_t(group)].second, long(measured.size())) << name;
-    EXPECT_EQ(long(written.size()), rejected[size_t(group)].second - rejected[size_t(group)].first) << name;
-  }
-  for (const std::string name : {"out_TT.hkl", "out_TF.hkl", "out_FT.hkl", "out_FF.hkl"}) {
+  for (const std::string mode : kModes) {
+    const std::string name = "out_" + mode + ".hkl";
+    dir.write("VELMAR.INP", control(input, mode));
+    const testing::RunResult first = testing::run_velmar(dir);
+    ASSERT_EQ(first.status, 0) << first.report;
+    const std::vector<std::pair<long, long>> rejected = rejected_counts(first.report);
+    ASSERT_EQ(rejected.size(), 1u);
+    EXPECT_EQ(rejected[0].second, long(measured.size())) << name;
+    if (mode[0] == 'F') {
+      // Unmerged output holds the measured observations with their indices as measured: all
+      // of them but those the report counts as rejected.
+      const std::vector<std::string> written = columns(dir.read(name), 5);
+      EXPECT_TRUE(std::includes(measured.begin(), measured.end(), written.begin(), written.end())) << name;
+      EXPECT_EQ(long(written.size()), rejected[0].second - rejected[0].first) << name;
+    }
     TempDir again;
     again.write(name, dir.read(name));
-    again.write("VELMAR.INP", "WFAC1=1000\nOUTPUT_FILE=back.hkl\nINPUT_FILE=" + name + "\n");
+    again.write("VELMAR.INP", "WFAC1=1000\nREFLECTIONS/CORRECTION_FACTOR=100000000\nOUTPUT_FILE=back.hkl\nINPUT_FILE=" +
+                                  name + "\n");
     const testing::RunResult second = testing::run_velmar(again);
     ASSERT_EQ(second.status, 0) << name << second.report;
     // The same unique reflections and intensities, to the printed precision, in the same mode.
