@@ -70,17 +70,6 @@ void rate_equations(const DecayRecords& rec, std::span<const double> rho, std::v
   }
 }
 
-// Shortens the shifts so that no factor can reach zero; returns the largest relative shift.
-double limit_shifts(std::span<double> d, std::span<const double> rho) {
-  double q = 0.0;
-  for (size_t k = 0; k < d.size(); ++k) q = std::max(q, -d[k] / rho[k]);
-  if (q >= 1.0)
-    for (double& dk : d) dk /= q + kShortening;
-  double e = 0.0;
-  for (size_t k = 0; k < d.size(); ++k) e = std::max(e, std::fabs(d[k] / rho[k]));
-  return e;
-}
-
 void put_lines(const Report& rep, std::initializer_list<std::string> lines) {
   for (const std::string& l : lines) rep.both(l);
 }
@@ -180,6 +169,16 @@ void add_decay_line(StartingDoseSums& s, const DecayPoints& p, const LineFit& fi
 
 }  // namespace
 
+double limit_rate_shifts(std::span<double> d, std::span<const double> rho) {
+  double q = 0.0;
+  for (size_t k = 0; k < d.size(); ++k) q = std::max(q, -d[k] / rho[k]);
+  if (q >= 1.0)
+    for (double& dk : d) dk /= q + kShortening;
+  double e = 0.0;
+  for (size_t k = 0; k < d.size(); ++k) e = std::max(e, std::fabs(d[k] / rho[k]));
+  return e;
+}
+
 DecayRecords crystal_records(const DecayRecords& all, std::span<const int> sets) {
   DecayRecords r;
   for (size_t k = 0; k < all.size(); ++k) {
@@ -239,7 +238,7 @@ RateFactors refine_rate_factors(const DecayRecords& records, std::span<const int
       r.ier = -1;
       return r;
     }
-    const double e = limit_shifts(d, rho);
+    const double e = limit_rate_shifts(d, rho);
     for (size_t k = 0; k < n; ++k) rho[k] += d[k];
     if (e < kConverged && r.cycles >= kMinCycles) {
       r.ier = 0;

@@ -40,6 +40,11 @@ struct RateFactors {
 // is held.
 RateFactors refine_rate_factors(const DecayRecords& records, std::span<const int> hold, std::span<const double> rates);
 
+// Shortens the shifts d of the rate factors rho when one would take a factor to zero or
+// below (the largest relative decrease q >= 1: all shifts divided by q + 0.00001); returns
+// the largest relative shift |d_k/rho_k|.
+double limit_rate_shifts(std::span<double> d, std::span<const double> rho);
+
 // Sums of the starting-dose refinement of one crystal.
 struct StartingDoseSums {
   std::vector<double> a, y;  // packed normal matrix and right-hand side, one unknown per data set
