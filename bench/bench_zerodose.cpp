@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
     s.name = "set" + std::to_string(j + 1) + ".hkl";
     s.group = 1;
     s.crystal = j / 2 + 1;
-    s.crystal_name = s.crystal == 1 ? "A" : "B";
+    s.crystal_name.assign(1, static_cast<char>('A' + j / 2));
     s.starting_dose = float(j % 2);
     s.dose_rate = j % 2 == 0 ? 1.0f / kImages : 0.8f / kImages;
     s.load.starting_frame = 1;

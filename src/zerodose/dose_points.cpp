@@ -6,6 +6,13 @@
 #include "common/error.hpp"
 
 namespace velmar {
+namespace {
+
+// Doses beyond this (absurd STARTING_DOSE= or DOSE_RATE= values) make no points: they would
+// not survive the single-precision point arrays.
+constexpr double kLargestDose = 1.0e30;
+
+}  // namespace
 
 float first_image(const DataSet& s) {
   if (s.load.starting_frame >= 0) return static_cast<float>(s.load.starting_frame);
@@ -53,10 +60,12 @@ size_t collect_points(const ZeroDoseData& d, const LogMomentTable& table, size_t
 }
 
 bool add_group(DecayPoints& p, int t, const GroupRule& rule, int j, double offset, double rate, float first) {
+  auto dose = [&](const RawPoint& r) { return offset + rate * (static_cast<double>(r.image) - first); };
+  auto member = [&](const RawPoint& r) { return t * r.isym >= 0 && std::fabs(dose(r)) <= kLargestDose; };
   int count = 0;
   float lo = 0.0f, hi = 0.0f;
   for (const RawPoint& r : p.raw) {
-    if (t * r.isym < 0) continue;
+    if (!member(r)) continue;
     lo = count == 0 ? r.image : std::min(lo, r.image);
     hi = count == 0 ? r.image : std::max(hi, r.image);
     ++count;
@@ -64,10 +73,10 @@ bool add_group(DecayPoints& p, int t, const GroupRule& rule, int j, double offse
   if (count < rule.min_points || (rule.need_span && !(hi - lo > 3.0f))) return false;
   if (p.points + static_cast<size_t>(count) > p.w.size() || p.n.size() >= p.a.size()) assert_violation("ZERODOSE");
   for (const RawPoint& r : p.raw) {
-    if (t * r.isym < 0) continue;
+    if (!member(r)) continue;
     const size_t k = p.points++;
     p.w[k] = r.w;
-    p.x[k] = static_cast<float>(offset + rate * (static_cast<double>(r.image) - first));
+    p.x[k] = static_cast<float>(dose(r));
     p.y[k] = r.y;
     p.i[k] = r.i;
     p.sigma[k] = r.sigma;

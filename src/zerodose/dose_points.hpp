@@ -87,7 +87,8 @@ size_t collect_points(const ZeroDoseData& d, const LogMomentTable& table, size_t
 
 // Appends the collected points of parity class t (t * isym >= 0; 0 takes all) as one group
 // of data set j when they satisfy the rule; each point's dose is
-// x = offset + rate (image - first image). Returns true when the group was added.
+// x = offset + rate (image - first image) (a dose beyond 1E30 in magnitude makes no point).
+// Returns true when the group was added.
 bool add_group(DecayPoints& p, int t, const GroupRule& rule, int j, double offset, double rate, float first);
 
 }  // namespace velmar

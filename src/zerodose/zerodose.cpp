@@ -1,5 +1,8 @@
 #include "zerodose/zerodose.hpp"
 
+#include <algorithm>
+#include <limits>
+
 #include "common/fortran_format.hpp"
 #include "common/scratch_files.hpp"
 #include "statistics/sigma_scaling.hpp"
@@ -46,12 +49,16 @@ void print_explanation(const Report& rep, float level) {
   rep.to_file(last + "%.");
 }
 
+float single(double x) {
+  constexpr double kMax = std::numeric_limits<float>::max();
+  return static_cast<float>(std::clamp(x, -kMax, kMax));
+}
+
 // What the output writer prints about the dose of every data set of a named crystal.
 void record_dose_used(ControlTables& t, const DoseParameters& dose) {
   for (size_t j = 0; j < t.sets.size(); ++j) {
     if (t.sets[j].crystal <= 0) continue;
-    t.sets[j].dose = {true, static_cast<float>(dose.starting_dose[j]), static_cast<float>(dose.dose_rate[j]),
-                      dose.first_image[j]};
+    t.sets[j].dose = {true, single(dose.starting_dose[j]), single(dose.dose_rate[j]), dose.first_image[j]};
   }
 }
 
