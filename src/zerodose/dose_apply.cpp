@@ -134,6 +134,7 @@ void print_zero_dose_statistics(const Report& rep, const ZeroDoseData& d, const 
   for (const char* line : kExplanation) rep.to_file(line);
   const size_t rows = d.shells.size() + 1;
   for (size_t c = 0; c < dose.crystal_sets.size(); ++c) {
+    if (dose.crystal_sets[c].empty()) continue;
     rep.to_file("");
     rep.to_file("");
     rep.to_file(" CRYSTAL_NAME= " + d.tables.sets[static_cast<size_t>(dose.crystal_sets[c][0])].crystal_name);

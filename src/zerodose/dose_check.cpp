@@ -30,8 +30,8 @@ struct DecayFactor {
 // The decay factor of reflection u in data set j, or false when there is none.
 bool decay_factor(const ZeroDoseData& d, const DoseParameters& dose, const LogMomentTable& table, float level,
                   size_t u, int j, DecayPoints& p, DecayFactor& out) {
-  if (collect_points(d, table, u, j, p) < 2) return false;
   p.clear();
+  if (collect_points(d, table, u, j, p) < 2) return false;
   const auto s = static_cast<size_t>(j);
   if (!add_group(p, 0, GroupRule{}, j, 0.0, dose.dose_rate[s], dose.first_image[s])) return false;
   const LineFit fit = fitlines(p.group_sizes(), p.weights(), p.doses(), p.logs(), p.intercepts(), p.intercept_sds());

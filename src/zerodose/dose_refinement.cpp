@@ -327,6 +327,7 @@ void print_dose_table(const Report& rep, const ControlTables& t, const DoseParam
   rep.to_file(std::string(10, ' ') + " X-RAY DOSE PARAMETERS USED FOR EACH INPUT DATA SET");
   rep.to_file(std::string(11, ' ') + std::string(50, '-'));
   for (const std::vector<int>& sets : dose.crystal_sets) {
+    if (sets.empty()) continue;
     rep.to_file("");
     rep.to_file("");
     rep.to_file(" CRYSTAL_NAME= " + t.sets[static_cast<size_t>(sets[0])].crystal_name);
