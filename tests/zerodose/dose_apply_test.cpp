@@ -162,15 +162,5 @@ TEST(Doseapply, StatisticsTable) {
   EXPECT_EQ(cap.terminal(), "");
 }
 
-TEST(Doseapply, ShellValues) {
-  ZeroDoseShell none;
-  none.nunique = 5;
-  EXPECT_EQ(corrected_per_error(none), 0.0);
-  EXPECT_EQ(sigma_ratio(none), 1.0);
-  const ZeroDoseShell s{10, 4, 0.5, 80.0, 30.0, 20, 24, };
-  EXPECT_DOUBLE_EQ(corrected_per_error(s), 8.0);
-  EXPECT_DOUBLE_EQ(sigma_ratio(s), std::sqrt((30.0 / 20) / (80.0 / 24)));
-}
-
 }  // namespace
 }  // namespace velmar

@@ -73,23 +73,16 @@ TEST(RateFactors, NeverConvergedBeforeTheThirdCycle) {
 }
 
 TEST(RateFactors, ShiftsThatWouldReachZeroAreShortened) {
-  struct Case {
-    std::vector<double> d, rho, shortened;
-    double largest;
-  };
-  const std::vector<Case> cases = {
-      {{-2.0, 0.5}, {1.0, 1.0}, {-2.0 / 2.00001, 0.5 / 2.00001}, 2.0 / 2.00001},
-      {{-0.3, 0.9}, {0.3, 3.0}, {-0.3 / 1.00001, 0.9 / 1.00001}, 1.0 / 1.00001},  // exactly to zero
-      {{-0.5, 0.3}, {1.0, 0.5}, {-0.5, 0.3}, 0.6},
-  };
-  for (const Case& c : cases) {
-    std::vector<double> d = c.d;
-    EXPECT_NEAR(limit_rate_shifts(d, c.rho), c.largest, 1e-12);
-    for (size_t k = 0; k < d.size(); ++k) {
-      EXPECT_NEAR(d[k], c.shortened[k], 1e-12);
-      EXPECT_GT(c.rho[k] + d[k], 0.0);
-    }
-  }
+  std::vector<double> d = {-2.0, 0.5};  // the first factor would go from 1 to -1
+  EXPECT_NEAR(limit_rate_shifts(d, std::vector<double>{1, 1}), 2.0 / 2.00001, 1e-12);
+  EXPECT_NEAR(d[0], -2.0 / 2.00001, 1e-12);
+  EXPECT_NEAR(d[1], 0.5 / 2.00001, 1e-12);
+  d = {-0.3, 0.9};  // exactly to zero: shortened too
+  limit_rate_shifts(d, std::vector<double>{0.3, 3.0});
+  EXPECT_GT(0.3 + d[0], 0.0);
+  d = {-0.5, 0.3};
+  EXPECT_DOUBLE_EQ(limit_rate_shifts(d, std::vector<double>{1.0, 0.5}), 0.6);
+  EXPECT_EQ(d, (std::vector<double>{-0.5, 0.3}));
 }
 
 TEST(DecayRecords, LinkingOfTheDataSetsOfACrystal) {
@@ -110,23 +103,6 @@ TEST(DecayRecords, LinkingOfTheDataSetsOfACrystal) {
     EXPECT_EQ(decay_factors_linked(records_for(std::vector<double>(static_cast<size_t>(c.n), 1.0), static_cast<int>(c.members.size()), c.members), c.n),
               c.linked)
         << c.what;
-}
-
-TEST(DecayRecords, RecordsOfOneCrystal) {
-  DecayRecords all;
-  auto record = [&](std::vector<std::pair<int, float>> entries) {
-    for (const auto& [set, sd] : entries) all.add(set, 0.01f * static_cast<float>(set + 1), sd);
-    all.close_record();
-  };
-  record({{0, 1}, {2, 1}, {5, 1}});  // data sets 2 and 5 of the crystal {2, 5, 6}
-  record({{0, 1}, {2, 1}});          // one entry of the crystal only: dropped
-  record({{5, 1}, {6, 0}});          // an entry without sd: dropped, and so is the record
-  record({{6, 1}, {2, 1}});
-  const DecayRecords r = crystal_records(all, std::vector<int>{2, 5, 6});
-  ASSERT_EQ(r.size(), 2u);
-  EXPECT_EQ(r.first, (std::vector<int64_t>{0, 2, 4}));
-  EXPECT_EQ(r.set, (std::vector<int32_t>{0, 1, 2, 0}));
-  EXPECT_EQ(r.b, (std::vector<float>{0.03f, 0.06f, 0.07f, 0.03f}));
 }
 
 // Reflections (h, 0, 0), h = 1..30, each decaying at its own rate, observed in every data set
@@ -227,35 +203,6 @@ TEST(DoseRefinement, FailuresFallBackToTheGivenValues) {
     EXPECT_EQ(dose.dose_rate, (std::vector<double>{1, 1.5, 2, 0.25})) << c.what;
     EXPECT_EQ(dose.starting_dose, (std::vector<double>{0, 50, 100, 7})) << c.what;
   }
-}
-
-TEST(DoseRefinement, RatesAndStartingDosesOfDecayingSweeps) {
-  // True rates 1, starting doses 0 and 100; the second sweep is given a 20 % low rate and a
-  // starting dose of 60. The first sweep's rate is held.
-  TestRun r = testing::dose_run(-1, {{"A", 0, 1, 0, 1}, {"A", 60, 0.8f}}, decaying_sweeps({0, 100}));
-  const std::vector<float> shells = {2.0f};
-  const ZeroDoseData d = testing::zero_dose_data(r, shells);
-  DoseParameters dose = dose_parameters(r.tables);
-  // The records as the decay-factor pass measures them against the given rates.
-  DecayRecords records;
-  for (int h = 1; h <= 30; ++h) {
-    const float b = -0.002f - 0.0003f * h;
-    records.add(0, b, 0.05f * std::fabs(b));
-    records.add(1, b / 0.8f, 0.05f * std::fabs(b));
-    records.close_record();
-  }
-  CapturedReport cap;
-  refine_dose_parameters(cap.rep, d, dose, records, log_moment_table(), 0.1f);
-  EXPECT_EQ(cap.terminal(), "");
-  EXPECT_DOUBLE_EQ(dose.dose_rate[0], 1.0);
-  EXPECT_NEAR(dose.dose_rate[1], 1.0, 1e-3);
-  EXPECT_DOUBLE_EQ(dose.starting_dose[0], 0.0);
-  EXPECT_NEAR(dose.starting_dose[1], 100.0, 1.0);
-  // The held rate is marked and unchanged; the second line shows the given values and the refined ones.
-  EXPECT_TRUE(testing::contains(cap.file(), "       0.000       0.000       1.000*      1.000  set1.hkl\n"
-                                            "      60.000      99.8"))
-      << cap.file();
-  EXPECT_TRUE(testing::contains(cap.file(), "       0.800       1.000  set2.hkl\n"));
 }
 
 }  // namespace

@@ -18,14 +18,9 @@ struct CapturedReport {
   Report rep{std::tmpfile(), std::tmpfile()};
   CapturedReport() = default;
   CapturedReport(const CapturedReport&) = delete;
-  CapturedReport& operator=(const CapturedReport&) = delete;
-  ~CapturedReport() {
-    if (rep.file) std::fclose(rep.file);
-    if (rep.terminal) std::fclose(rep.terminal);
-  }
+  ~CapturedReport() { std::fclose(rep.file), std::fclose(rep.terminal); }
   static std::string read(std::FILE* f) {
     std::string s;
-    std::fflush(f);
     std::rewind(f);
     for (int c; (c = std::fgetc(f)) != EOF;) s += static_cast<char>(c);
     return s;
@@ -79,9 +74,7 @@ inline TestRun dose_run(int mode, const std::vector<DoseSet>& sets, const std::v
   return r;
 }
 
-inline ZeroDoseData zero_dose_data(TestRun& r, const std::vector<float>& shells) {
-  return {r.tables, r.unique, r.obs, shells};
-}
+inline ZeroDoseData zero_dose_data(TestRun& r, const std::vector<float>& shells) { return {r.tables, r.unique, r.obs, shells}; }
 
 // Evenly spread images first, first + step, ... (n of them).
 inline std::vector<float> images(float first, float step, int n) {
