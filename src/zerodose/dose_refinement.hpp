@@ -58,9 +58,9 @@ struct StartingDoseShifts {
 };
 
 // The normal equations of the starting-dose shifts of the crystals flagged in `refine`
-// (indexed by crystal number - 1), over every reflection whose common decay line through
-// all the crystal's data sets `hyptest` accepts; doses (image - first image) x the rates in
-// use.
+// (indexed by crystal number - 1), over every reflection observed in at least two of the
+// crystal's data sets whose common decay line (one intercept per data set, doses
+// (image - first image) x the rates in use) `hyptest` accepts.
 std::vector<StartingDoseSums> starting_dose_sums(const ZeroDoseData& d, const DoseParameters& dose,
                                                  const LogMomentTable& table, float level,
                                                  std::span<const char> refine);
