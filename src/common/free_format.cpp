@@ -63,18 +63,18 @@ class Lister {
   bool after_value_ = false;
 };
 
-template <class T, class Parse>
-bool read_free(std::string_view text, std::span<T> out, Parse parse) {
+// Reads n values; store(i, text) converts and stores value i (false when it is no value of
+// its type). Null values leave their item untouched.
+template <class Store>
+bool read_free(std::string_view text, size_t n, Store store) {
   Lister lister(text);
   size_t i = 0;
-  while (i < out.size()) {
+  while (i < n) {
     Token t = lister.next();
     if (t.kind == Token::kEnd) return false;
     if (t.kind == Token::kSlash) return true;
-    T v{};
-    if (t.kind == Token::kValue && !parse(t.text, v)) return false;
-    for (int r = 0; r < t.repeat && i < out.size(); ++r, ++i)
-      if (t.kind == Token::kValue) out[i] = v;
+    for (int r = 0; r < t.repeat && i < n; ++r, ++i)
+      if (t.kind == Token::kValue && !store(i, t.text)) return false;
   }
   return true;
 }
@@ -139,12 +139,37 @@ bool parse_real(std::string_view f, float& v) {
   return true;
 }
 
+namespace {
+
+// Store v only when f is a value of its type; v stays as it was otherwise.
+bool store_int(std::string_view f, int& v) {
+  int x = 0;
+  if (!parse_int(f, x)) return false;
+  v = x;
+  return true;
+}
+
+bool store_real(std::string_view f, float& v) {
+  float x = 0.0f;
+  if (!parse_real(f, x)) return false;
+  v = x;
+  return true;
+}
+
+}  // namespace
+
 bool read_free_ints(std::string_view text, std::span<int> out) {
-  return read_free(text, out, [](std::string_view f, int& v) { return parse_int(f, v); });
+  return read_free(text, out.size(), [&](size_t i, std::string_view f) { return store_int(f, out[i]); });
 }
 
 bool read_free_reals(std::string_view text, std::span<float> out) {
-  return read_free(text, out, [](std::string_view f, float& v) { return parse_real(f, v); });
+  return read_free(text, out.size(), [&](size_t i, std::string_view f) { return store_real(f, out[i]); });
+}
+
+bool read_free_ints_reals(std::string_view text, std::span<int> ints, std::span<float> reals) {
+  return read_free(text, ints.size() + reals.size(), [&](size_t i, std::string_view f) {
+    return i < ints.size() ? store_int(f, ints[i]) : store_real(f, reals[i - ints.size()]);
+  });
 }
 
 int split_runs(std::string_view text, std::span<std::string_view> out) {

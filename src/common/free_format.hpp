@@ -14,6 +14,8 @@ namespace velmar {
 
 bool read_free_ints(std::string_view text, std::span<int> out);
 bool read_free_reals(std::string_view text, std::span<float> out);
+// One list of integers followed by reals (h, k, l, then intensities).
+bool read_free_ints_reals(std::string_view text, std::span<int> ints, std::span<float> reals);
 
 // One whole field (no separators) as a number; false unless all of it is used.
 bool parse_int(std::string_view field, int& v);

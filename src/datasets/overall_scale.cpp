@@ -30,17 +30,71 @@ std::vector<Pair> pair_list(int nset) {
   return pairs;
 }
 
-// True when every data set is linked to the first one through pairs with more than 2
-// common reflections: labels take the smallest label of their partners until nothing
+// Data sets read from the same file with the same settings (the same input given to
+// several output groups) hold identical observations. Each is scaled as the first of its
+// copies: comparing a copy with another data set need not give exactly the mirror image of
+// comparing the original with it, and two copies drifting apart would then be tied by an
+// almost infinite weight that breaks the normal equations. (Two different files with the
+// same intensities are not copies: their pair has no weight, and the rank shows it.)
+bool same_input(const DataSet& a, const DataSet& b) {
+  return a.name == b.name && a.kind == b.kind && a.res_low == b.res_low && a.res_high == b.res_high &&
+         a.weight == b.weight;
+}
+
+bool identical_sets(int a, int b, const UniqueTable& unique, const ObservationList& obs) {
+  for (size_t u = 0; u < unique.size(); ++u) {
+    const int32_t n = unique.count(u, a);
+    if (n != unique.count(u, b)) return false;
+    const auto fa = static_cast<size_t>(unique.first(u, a)), fb = static_cast<size_t>(unique.first(u, b));
+    for (size_t k = 0; k < static_cast<size_t>(n); ++k)
+      if (!(obs.key[fa + k] == obs.key[fb + k]) || obs.intensity[fa + k] != obs.intensity[fb + k] ||
+          obs.sigma[fa + k] != obs.sigma[fb + k] || obs.corr[fa + k] != obs.corr[fb + k] || !(obs.pos[fa + k] == obs.pos[fb + k]))
+        return false;
+  }
+  return true;
+}
+
+// The first copy of every data set (itself when it has none).
+std::vector<int> first_copies(std::span<const DataSet> sets, const UniqueTable& unique, const ObservationList& obs) {
+  std::vector<int> first(static_cast<size_t>(unique.nset));
+  for (int s = 0; s < unique.nset; ++s) {
+    first[static_cast<size_t>(s)] = s;
+    for (int r = 0; r < s; ++r)
+      if (first[static_cast<size_t>(r)] == r && same_input(sets[static_cast<size_t>(r)], sets[static_cast<size_t>(s)]) &&
+          identical_sets(r, s, unique, obs)) {
+        first[static_cast<size_t>(s)] = r;
+        break;
+      }
+  }
+  return first;
+}
+
+// The data sets that are scaled (the first copies), numbered 0..n-1 in data-set order.
+struct ScaledSets {
+  std::vector<int> first;   // per data set: its first copy
+  std::vector<int> number;  // per data set: the number of its first copy among the scaled ones
+  int n = 0;
+  ScaledSets(std::span<const DataSet> sets, const UniqueTable& unique, const ObservationList& obs)
+      : first(first_copies(sets, unique, obs)) {
+    number.resize(first.size());
+    for (size_t s = 0; s < first.size(); ++s)
+      number[s] = first[s] == static_cast<int>(s) ? n++ : number[static_cast<size_t>(first[s])];
+  }
+  bool scaled(int s) const { return first[static_cast<size_t>(s)] == s; }
+};
+
+// True when every scaled data set is linked to the first one through pairs with more than
+// 2 common reflections: labels take the smallest label of their partners until nothing
 // changes, and all must end as the first.
-bool connected(const std::vector<Pair>& pairs, int nset) {
-  std::vector<int> label(static_cast<size_t>(nset));
+bool connected(const std::vector<Pair>& pairs, const ScaledSets& sets) {
+  std::vector<int> label(static_cast<size_t>(sets.n));
   std::iota(label.begin(), label.end(), 0);
   for (bool changed = true; changed;) {
     changed = false;
     for (const Pair& p : pairs) {
-      int& a = label[static_cast<size_t>(p.i)];
-      int& b = label[static_cast<size_t>(p.j)];
+      if (!sets.scaled(p.i) || !sets.scaled(p.j)) continue;
+      int& a = label[static_cast<size_t>(sets.number[static_cast<size_t>(p.i)])];
+      int& b = label[static_cast<size_t>(sets.number[static_cast<size_t>(p.j)])];
       if (p.result.n > 2 && a != b) {
         a = b = std::min(a, b);
         changed = true;
@@ -51,21 +105,22 @@ bool connected(const std::vector<Pair>& pairs, int nset) {
 }
 
 // One of the two least-squares problems: the per-data-set values x minimising
-// sum over pairs of (x_i - x_j + v_ij)^2 / var_ij. Returns the rank and the shifts
-// x(s) - x(reference).
+// sum over pairs of (x_i - x_j + v_ij)^2 / var_ij over the scaled data sets. Returns the
+// rank and, for every data set, the shift x(its first copy) - x(reference).
 struct Shifts {
   int rank = 0;
   std::vector<float> shift;
 };
 
-Shifts solve_pairs(const std::vector<Pair>& pairs, int nset, int reference, bool for_b) {
-  const auto n = static_cast<size_t>(nset);
+Shifts solve_pairs(const std::vector<Pair>& pairs, const ScaledSets& sets, int reference, bool for_b) {
+  const auto n = static_cast<size_t>(sets.n);
   std::vector<double> wt(n * n, 0.0), d(n * n, 0.0);
   for (const Pair& p : pairs) {
     const float var = for_b ? p.result.var_b : p.result.var_ln_k;
-    if (!(var > 0.0f)) continue;
+    if (!(var > 0.0f) || !sets.scaled(p.i) || !sets.scaled(p.j)) continue;
     const float v = for_b ? p.result.b : p.result.ln_k;
-    const auto i = static_cast<size_t>(p.i), j = static_cast<size_t>(p.j);
+    const auto i = static_cast<size_t>(sets.number[static_cast<size_t>(p.i)]);
+    const auto j = static_cast<size_t>(sets.number[static_cast<size_t>(p.j)]);
     d[i * n + j] = v;
     d[j * n + i] = -v;
     wt[i * n + j] = wt[j * n + i] = 1.0 / var;
@@ -87,9 +142,8 @@ Shifts solve_pairs(const std::vector<Pair>& pairs, int nset, int reference, bool
   for (double& e : a) e += c;
   Shifts s;
   s.rank = solve_symmetric(a, y, x);
-  s.shift.resize(n);
-  for (size_t k = 0; k < n; ++k)
-    s.shift[k] = static_cast<float>(x[k] - x[static_cast<size_t>(reference - 1)]);
+  const double origin = x[static_cast<size_t>(sets.number[static_cast<size_t>(reference - 1)])];
+  for (const int number : sets.number) s.shift.push_back(static_cast<float>(x[static_cast<size_t>(number)] - origin));
   return s;
 }
 
@@ -165,12 +219,14 @@ void print_factors(const Report& rep, std::span<const DataSet> sets) {
   }
 }
 
-void report(const Report& rep, const std::vector<Pair>& pairs, int status, int nset, std::span<const DataSet> sets) {
+void report(const Report& rep, const std::vector<Pair>& pairs, int status, int nset, int expected_rank,
+            std::span<const DataSet> sets) {
   print_correlations(rep, pairs);
   if (status == -2) stop_unscaled(rep, " !!! ERROR !!! INSUFFICIENT NUMBER OF COMMON STRONG REFLECTIONS.");
   if (status != nset)
     stop_unscaled(rep, " !!! ERROR !!! INACCURATE SCALING FACTORS.",
-                  std::string(15, ' ') + "RANK OF NORMAL MATRIX IS" + fmt_i(status, 5) + " INSTEAD OF" + fmt_i(nset, 5));
+                  std::string(15, ' ') + "RANK OF NORMAL MATRIX IS" + fmt_i(status, 5) + " INSTEAD OF" +
+                      fmt_i(expected_rank, 5));
   const bool dangerous = std::any_of(pairs.begin(), pairs.end(), [](const Pair& p) {
     return p.result.n > 1 && p.result.r < kDangerousCorrelation;
   });
@@ -227,26 +283,28 @@ int xorder(const Report& rep, float t, int reference, std::span<DataSet> sets, c
   if (nset < 2) return 0;
   if (reference < 1 || reference > nset) return -1;
   std::vector<Pair> pairs = pair_list(nset);
+  const ScaledSets scaled(sets, unique, obs);
   StrongMeans means;
   PairWork work;
-  int status = nset;
+  int status = nset, rank = scaled.n;
   for (int cycle = 1; cycle <= kMaxCycles; ++cycle) {
     strong_means(unique, obs, sets, t, means);
     for (Pair& p : pairs) p.result = xpair(p.i, p.j, unique, means, sets, work);
-    if (!connected(pairs, nset)) {
+    if (!connected(pairs, scaled)) {
       status = -2;
       break;
     }
-    const Shifts b = solve_pairs(pairs, nset, reference, true);
-    status = b.rank;
-    if (status != nset) break;
-    const Shifts k = solve_pairs(pairs, nset, reference, false);
-    status = k.rank;
-    if (status != nset) break;
+    const Shifts b = solve_pairs(pairs, scaled, reference, true);
+    rank = b.rank;
+    if (rank != scaled.n) break;
+    const Shifts k = solve_pairs(pairs, scaled, reference, false);
+    rank = k.rank;
+    if (rank != scaled.n) break;
     apply_shifts(b.shift, k.shift, sets, unique, obs);
     if (std::max(largest_magnitude(b.shift), largest_magnitude(k.shift)) < kShiftThreshold) break;
   }
-  report(rep, pairs, status, nset, sets);
+  if (status != -2) status = rank == scaled.n ? nset : rank;
+  report(rep, pairs, status, nset, scaled.n, sets);
   return status;
 }
 

@@ -29,7 +29,8 @@ inline size_t packed_upper(size_t i, size_t j) { return i <= j ? j * (j + 1) / 2
 // the correlation table and the K, B table on the report and the terminal. Returns 0 (no
 // output) for fewer than 2 data sets, -1 (no output) for a reference outside 1..NSET, else
 // NSET; stops the run after its error block when the data sets are not connected by common
-// strong reflections or a normal matrix is rank-deficient.
+// strong reflections or a normal matrix is rank-deficient. Data sets with identical
+// observations (one input file given to several output groups) are scaled as one.
 int xorder(const Report& rep, float t, int reference, std::span<DataSet> sets, const UniqueTable& unique,
            ObservationList& obs);
 

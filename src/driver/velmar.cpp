@@ -16,6 +16,7 @@
 #include "driver/assembly.hpp"
 #include "driver/control_file.hpp"
 #include "driver/startup.hpp"
+#include "driver/wilson_steps.hpp"
 #include "scaling/scaling_driver.hpp"
 #include "statistics/error_model.hpp"
 #include "statistics/statistics.hpp"
@@ -119,17 +120,27 @@ void assemble(Run& run) {
 }
 
 void run_stages(Run& run) {
+  StageTimes* times = run.env.times;
   start_up(run);
   read_control_file(run);
   run.rep.flush();
+  mark_stage(times, "control file");
   if (!load_observations(run)) return;
   run.rep.flush();
+  mark_stage(times, "loading");
   assemble(run);
-  scalsets(run.rep, run.tables, run.blocks, run.unique, run.obs);
+  mark_stage(times, "unique reflections");
+  scalsets(run.rep, run.tables, run.blocks, run.unique, run.obs, times);
   print_error_model_table(run.rep, run.tables);
+  if (!place_on_absolute_scale(run.rep, run.tables, run.unique, run.obs, scratch_file_name(1))) return;
   run.rep.flush();
+  mark_stage(times, "absolute scale");
   zerodose(run.rep, run.tables, run.unique, run.obs, run.shells, kDecayScratchName);
+  mark_stage(times, "zero dose");
   rstat(run.rep, ScaledData{run.tables, run.unique, run.obs, kVersion, run.run_date}, run.shells, run.random);
+  mark_stage(times, "output files and statistics");
+  if (!print_wilson_sections(run.rep, run.tables, run.unique, run.obs, scratch_file_name(1))) return;
+  mark_stage(times, "Wilson statistics");
   print_timing(run);
 }
 

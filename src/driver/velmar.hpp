@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "common/stage_times.hpp"
+
 namespace velmar {
 
 // What the run may use of its surroundings. The program runs with the defaults; tests run
@@ -11,6 +13,7 @@ namespace velmar {
 struct RunEnvironment {
   int64_t memory_bytes = -2;       // bytes the observation list may take; -2: ask the system
   std::FILE* terminal = stdout;    // nullptr: no terminal output
+  StageTimes* times = nullptr;     // the benchmarks' record of the stages' times
 };
 
 // Runs VELMAR in the current directory; returns the process exit status

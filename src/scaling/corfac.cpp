@@ -13,27 +13,6 @@ constexpr int kMinCycles = 3;
 constexpr int kMaxCycles = 6;
 constexpr float kConvergedRms = 0.001f;
 
-// The usable observations of all correction groups, half by half (a half being all the
-// observations of a reflection, or one Friedel half of them), with their factor pairs. Built
-// once per refinement: the pairs do not change while the factors are refined.
-struct UsableObservations {
-  std::vector<uint32_t> half_end;  // end of each half's observations
-  std::vector<float> y;            // corrected intensity I F
-  std::vector<float> w;            // 1/s'^2 with the error-model sigma s'
-  std::vector<uint32_t> pair_end;  // end of each observation's pairs
-  std::vector<int32_t> index;      // factor index of each pair
-  std::vector<float> weight;       // weight of each pair
-
-  void truncate(size_t observations) {
-    const size_t pairs = observations == 0 ? 0 : pair_end[observations - 1];
-    y.resize(observations);
-    w.resize(observations);
-    pair_end.resize(observations);
-    index.resize(pairs);
-    weight.resize(pairs);
-  }
-};
-
 // Factor bases of every data set: the groups' data sets in list order, each taking the next
 // n_f n_s factors; returns the total number of factors and fills the groups' fits.
 int assign_bases(CorrectionKind m, std::span<const CorrectionGroup> groups, const ControlTables& t,
@@ -54,68 +33,106 @@ int assign_bases(CorrectionKind m, std::span<const CorrectionGroup> groups, cons
   return total;
 }
 
-// Appends the usable observations of reflection u in the selected half (t isym >= 0) of the
-// group's data sets; keeps them only when there are at least two.
-void add_half(CorrectionKind m, int t, std::span<const int> sets, const ControlTables& tables, float threshold,
-              std::span<const GridDescriptor> desc, std::span<const float> nodes, const UniqueTable& unique, size_t u,
-              const ObservationList& obs, UsableObservations& out) {
-  const size_t start = out.y.size();
-  FactorWeights fw;
-  for (const int j : sets) {
-    const GridDescriptor& d = desc[static_cast<size_t>(j)];
-    const ErrorModel& model = tables.sets[static_cast<size_t>(j)].model;
-    const auto first = static_cast<size_t>(unique.first(u, j));
-    for (size_t i = first; i < first + static_cast<size_t>(unique.count(u, j)); ++i) {
-      if (obs.misfit[i] != 0 || t * obs.key[i].isym < 0) continue;
-      const float f = obs.corr[i];
-      const float s = getesd(obs.intensity[i], obs.sigma[i], model) * f;
-      const float y = obs.intensity[i] * f;
-      if (!(obs.sigma[i] * f > 0.0f) || !(s > 0.0f) || !(y > threshold * obs.sigma[i] * f)) continue;
-      const Position& p = obs.pos[i];
-      const int n = wicht(m, d, nodes, p.x, p.y, p.z, unique.ss[u], fw);
-      if (n == 0) continue;
-      out.y.push_back(y);
-      out.w.push_back(1.0f / (s * s));
-      for (int k = 0; k < n; ++k) {
-        out.index.push_back(fw.index[static_cast<size_t>(k)]);
-        out.weight.push_back(fw.weight[static_cast<size_t>(k)]);
-      }
-      out.pair_end.push_back(static_cast<uint32_t>(out.index.size()));
-    }
-  }
-  if (out.y.size() - start >= 2) out.half_end.push_back(static_cast<uint32_t>(out.y.size()));
-  else out.truncate(start);
+// Pairs an observation of a data set with this grid gets: the nearest 2 nodes of the fast
+// axis, and of the slow axis 2 (3 on the detector surface), fewer when the axis has fewer.
+int pairs_of(CorrectionKind m, const GridDescriptor& d) {
+  return std::min(d.n_fast, 2) * std::min(d.n_slow, m == CorrectionKind::kAbsorption ? 3 : 2);
 }
 
-UsableObservations usable_observations(CorrectionKind m, std::span<const CorrectionGroup> groups,
-                                       const ControlTables& t, float threshold, std::span<const GridDescriptor> desc,
-                                       std::span<const float> nodes, const UniqueTable& unique,
-                                       const ObservationList& obs) {
+// Walks the usable observations of every correction group, half by half: calls
+// visit(i, j, u, y, 1/s'^2) for each usable observation i of data set j in reflection u and
+// end_half(count) after each half.
+template <class Visit, class EndHalf>
+void for_usable(std::span<const CorrectionGroup> groups, const ControlTables& t, float threshold,
+                const UniqueTable& unique, const ObservationList& obs, Visit visit, EndHalf end_half) {
   static constexpr int kAll[] = {0};
   static constexpr int kHalves[] = {-1, 1};
-  UsableObservations out;
   for (const CorrectionGroup& g : groups) {
     const std::vector<int> sets = group_sets(t, g.group);
     const std::span<const int> halves = g.friedel_halves ? std::span<const int>(kHalves) : std::span<const int>(kAll);
     for (size_t u = 0; u < unique.size(); ++u) {
       if (unique.uniq[u].cls < 0) continue;
-      for (const int half : halves) add_half(m, half, sets, t, threshold, desc, nodes, unique, u, obs, out);
+      for (const int half : halves) {
+        int count = 0;
+        for (const int j : sets) {
+          const ErrorModel& model = t.sets[static_cast<size_t>(j)].model;
+          const auto first = static_cast<size_t>(unique.first(u, j));
+          for (size_t i = first; i < first + static_cast<size_t>(unique.count(u, j)); ++i) {
+            if (obs.misfit[i] != 0 || half * obs.key[i].isym < 0) continue;
+            const float f = obs.corr[i];
+            const float s = getesd(obs.intensity[i], obs.sigma[i], model) * f;
+            const float y = obs.intensity[i] * f;
+            if (!(obs.sigma[i] * f > 0.0f) || !(s > 0.0f) || !(y > threshold * obs.sigma[i] * f)) continue;
+            visit(i, j, u, y, 1.0f / (s * s));
+            ++count;
+          }
+        }
+        end_half(count);
+      }
     }
   }
-  return out;
 }
 
-// The sums S1..S4 of every factor, single precision as the factors themselves.
+// Fills the work buffers with the usable observations and their pairs: a first walk counts
+// them (halves of fewer than two are dropped), a second fills the buffers sized exactly.
+void collect_usable(CorrectionKind m, std::span<const CorrectionGroup> groups, const ControlTables& t, float threshold,
+                    std::span<const GridDescriptor> desc, std::span<const float> nodes, const UniqueTable& unique,
+                    const ObservationList& obs, CorfacWork& w) {
+  size_t halves = 0, observations = 0, pairs = 0, half_pairs = 0;
+  for_usable(
+      groups, t, threshold, unique, obs,
+      [&](size_t, int j, size_t, float, float) { half_pairs += static_cast<size_t>(pairs_of(m, desc[static_cast<size_t>(j)])); },
+      [&](int count) {
+        if (count >= 2) ++halves, observations += static_cast<size_t>(count), pairs += half_pairs;
+        half_pairs = 0;
+      });
+  // Room for one more observation and its pairs: a half of one is written before it is dropped.
+  w.half_end.resize(halves);
+  for (auto* v : {&w.y, &w.w}) v->resize(observations + 1);
+  w.pair_end.resize(observations + 1);
+  w.list_index.resize(observations + 1);
+  w.index.resize(pairs + 6);
+  w.weight.resize(pairs + 6);
+  size_t h = 0, k = 0, p = 0, half_start = 0, pair_start = 0;
+  FactorWeights fw;
+  for_usable(
+      groups, t, threshold, unique, obs,
+      [&](size_t i, int j, size_t u, float y, float inv_var) {
+        const Position& q = obs.pos[i];
+        const int n = wicht(m, desc[static_cast<size_t>(j)], nodes, q.x, q.y, q.z, unique.ss[u], fw);
+        w.y[k] = y;
+        w.w[k] = inv_var;
+        w.list_index[k] = static_cast<int64_t>(i);
+        for (int e = 0; e < n; ++e, ++p) {
+          w.index[p] = fw.index[static_cast<size_t>(e)];
+          w.weight[p] = fw.weight[static_cast<size_t>(e)];
+        }
+        w.pair_end[k++] = static_cast<uint32_t>(p);
+      },
+      [&](int count) {
+        if (count >= 2) {
+          w.half_end[h++] = static_cast<uint32_t>(k);
+          half_start = k, pair_start = p;
+        } else {
+          k = half_start, p = pair_start;  // a half of fewer than two takes no part
+        }
+      });
+  for (auto* v : {&w.y, &w.w}) v->resize(observations);
+  w.pair_end.resize(observations);
+  w.list_index.resize(observations);
+  w.index.resize(pairs);
+  w.weight.resize(pairs);
+}
+
+// The sums S1..S4 of a factor, single precision as the factors themselves; kept together
+// so that one observation's pair touches one place in memory.
 struct FactorSums {
-  std::vector<float> s1, s2, s3, s4;
-  explicit FactorSums(size_t n) : s1(n), s2(n), s3(n), s4(n) {}
-  void clear() {
-    for (auto* v : {&s1, &s2, &s3, &s4}) std::fill(v->begin(), v->end(), 0.0f);
-  }
+  float s1 = 0.0f, s2 = 0.0f, s3 = 0.0f, s4 = 0.0f;
 };
 
 // Accumulates S1..S4 over all halves with the current factors G.
-void accumulate(const UsableObservations& o, std::span<const float> g, FactorSums& s) {
+void accumulate(const CorfacWork& o, std::span<const float> g, std::vector<FactorSums>& s) {
+  std::fill(s.begin(), s.end(), FactorSums{});
   uint32_t k0 = 0;
   for (const uint32_t end : o.half_end) {
     const float inv_n = 1.0f / static_cast<float>(end - k0);
@@ -134,12 +151,12 @@ void accumulate(const UsableObservations& o, std::span<const float> g, FactorSum
       const auto j = static_cast<float>(a / b);
       for (uint32_t k = k0; k < end; ++k)
         for (uint32_t p = k == 0 ? 0 : o.pair_end[k - 1]; p < o.pair_end[k]; ++p) {
-          const auto f = static_cast<size_t>(o.index[p]);
-          const float wp = o.weight[p], gj = g[f] * j, r = o.y[k] - gj;
-          s.s1[f] += wp * gj * o.y[k] * o.w[k];
-          s.s2[f] += wp * gj * gj * o.w[k];
-          s.s3[f] += wp * r * r * o.w[k];
-          s.s4[f] += wp * (1.0f - inv_n);
+          FactorSums& f = s[static_cast<size_t>(o.index[p])];
+          const float wp = o.weight[p], gj = g[static_cast<size_t>(o.index[p])] * j, r = o.y[k] - gj;
+          f.s1 += wp * gj * o.y[k] * o.w[k];
+          f.s2 += wp * gj * gj * o.w[k];
+          f.s3 += wp * r * r * o.w[k];
+          f.s4 += wp * (1.0f - inv_n);
         }
     }
     k0 = end;
@@ -148,16 +165,17 @@ void accumulate(const UsableObservations& o, std::span<const float> g, FactorSum
 
 // The multiplicative step of every factor with enough support, restrained toward 1, and the
 // fit summary of each group.
-void update_factors(const FactorSums& s, std::vector<float>& g, std::vector<GroupFit>& fits) {
+void update_factors(const std::vector<FactorSums>& s, std::vector<float>& g, std::vector<GroupFit>& fits) {
   for (GroupFit& fit : fits) {
     double change = 0.0, s3 = 0.0, s4 = 0.0;
     int updated = 0;
     for (int p = fit.first; p < fit.first + fit.factors; ++p) {
       const auto f = static_cast<size_t>(p);
-      s3 += s.s3[f];
-      s4 += s.s4[f];
-      if (!(s.s4[f] >= 2.0f)) continue;
-      const float r = (s.s1[f] + kFactorRestraintWeight * g[f]) / (s.s2[f] + kFactorRestraintWeight * g[f] * g[f]);
+      const FactorSums& e = s[f];
+      s3 += e.s3;
+      s4 += e.s4;
+      if (!(e.s4 >= 2.0f)) continue;
+      const float r = (e.s1 + kFactorRestraintWeight * g[f]) / (e.s2 + kFactorRestraintWeight * g[f] * g[f]);
       g[f] *= r;
       change += static_cast<double>(r - 1.0f) * (r - 1.0f);
       ++updated;
@@ -168,9 +186,23 @@ void update_factors(const FactorSums& s, std::vector<float>& g, std::vector<Grou
   }
 }
 
-// Divides every observation's correction factor by its interpolated factor.
+// Divides every observation's correction factor by its interpolated factor: the usable
+// observations through their stored pairs, the others (weak, rejected, of excluded
+// reflections) through their nodes.
 void apply_factors(CorrectionKind m, const KindRefinement& r, std::span<const float> nodes, const UniqueTable& unique,
-                   ObservationList& obs) {
+                   const CorfacWork& w, ObservationList& obs) {
+  auto interpolated = [&](size_t begin, size_t end, const auto& index, const auto& weight) {
+    float g = 0.0f;
+    for (size_t e = begin; e < end; ++e) g += weight[e] * r.factors[static_cast<size_t>(index[e])];
+    return g;
+  };
+  std::vector<bool> done(obs.size(), false);
+  for (size_t k = 0; k < w.y.size(); ++k) {
+    const auto i = static_cast<size_t>(w.list_index[k]);
+    const float g = interpolated(k == 0 ? 0 : w.pair_end[k - 1], w.pair_end[k], w.index, w.weight);
+    if (g > 0.0f) obs.corr[i] /= g;
+    done[i] = true;
+  }
   FactorWeights fw;
   for (int j = 0; j < unique.nset; ++j) {
     const GridDescriptor& d = r.desc[static_cast<size_t>(j)];
@@ -178,11 +210,10 @@ void apply_factors(CorrectionKind m, const KindRefinement& r, std::span<const fl
     for (size_t u = 0; u < unique.size(); ++u) {
       const auto first = static_cast<size_t>(unique.first(u, j));
       for (size_t i = first; i < first + static_cast<size_t>(unique.count(u, j)); ++i) {
+        if (done[i]) continue;
         const Position& p = obs.pos[i];
-        const int n = wicht(m, d, nodes, p.x, p.y, p.z, unique.ss[u], fw);
-        float g = 0.0f;
-        for (int k = 0; k < n; ++k)
-          g += fw.weight[static_cast<size_t>(k)] * r.factors[static_cast<size_t>(fw.index[static_cast<size_t>(k)])];
+        const auto n = static_cast<size_t>(wicht(m, d, nodes, p.x, p.y, p.z, unique.ss[u], fw));
+        const float g = interpolated(0, n, fw.index, fw.weight);
         if (g > 0.0f) obs.corr[i] /= g;
       }
     }
@@ -192,24 +223,22 @@ void apply_factors(CorrectionKind m, const KindRefinement& r, std::span<const fl
 }  // namespace
 
 KindRefinement corfac(CorrectionKind m, std::span<const CorrectionGroup> groups, const ControlTables& tables,
-                      float threshold, std::span<const float> nodes, const UniqueTable& unique, ObservationList& obs) {
+                      float threshold, std::span<const float> nodes, const UniqueTable& unique, ObservationList& obs,
+                      CorfacWork& work) {
   KindRefinement r;
   const int total = assign_bases(m, groups, tables, r.desc, r.fits);
   r.factors.assign(static_cast<size_t>(total), 1.0f);
-  {
-    const UsableObservations usable = usable_observations(m, groups, tables, threshold, r.desc, nodes, unique, obs);
-    FactorSums sums(static_cast<size_t>(total));
-    for (r.cycles = 1; r.cycles <= kMaxCycles; ++r.cycles) {
-      sums.clear();
-      accumulate(usable, r.factors, sums);
-      update_factors(sums, r.factors, r.fits);
-      const bool converged =
-          std::all_of(r.fits.begin(), r.fits.end(), [](const GroupFit& f) { return f.rms <= kConvergedRms; });
-      if (r.cycles >= kMinCycles && converged) break;
-    }
-    if (r.cycles > kMaxCycles) r.cycles = kMaxCycles;
+  collect_usable(m, groups, tables, threshold, r.desc, nodes, unique, obs, work);
+  std::vector<FactorSums> sums(static_cast<size_t>(total));
+  for (r.cycles = 1; r.cycles <= kMaxCycles; ++r.cycles) {
+    accumulate(work, r.factors, sums);
+    update_factors(sums, r.factors, r.fits);
+    const bool converged =
+        std::all_of(r.fits.begin(), r.fits.end(), [](const GroupFit& f) { return f.rms <= kConvergedRms; });
+    if (r.cycles >= kMinCycles && converged) break;
   }
-  apply_factors(m, r, nodes, unique, obs);
+  if (r.cycles > kMaxCycles) r.cycles = kMaxCycles;
+  apply_factors(m, r, nodes, unique, work, obs);
   return r;
 }
 

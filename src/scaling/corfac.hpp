@@ -5,6 +5,7 @@
 // factors.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -24,11 +25,26 @@ struct KindRefinement {
 
 inline constexpr float kFactorRestraintWeight = 400.0f;
 
+// The usable observations of all correction groups, half by half (a half being all the
+// observations of a reflection, or one Friedel half of them), with their factor pairs:
+// built once per refinement, since the pairs do not change while the factors are refined.
+// The storage is reused by the refinements of a scaling run.
+struct CorfacWork {
+  std::vector<uint32_t> half_end;  // end of each half's observations
+  std::vector<float> y;            // corrected intensity I F
+  std::vector<float> w;            // 1/s'^2 with the error-model sigma s'
+  std::vector<uint32_t> pair_end;  // end of each observation's pairs
+  std::vector<int32_t> index;      // factor index of each pair
+  std::vector<float> weight;       // weight of each pair
+  std::vector<int64_t> list_index; // position of each usable observation in the observation list
+};
+
 // Refines the factors of kind m for the correction groups (strong observations: I/sigma
 // above `threshold`) starting from 1.0, then divides every observation's correction factor
 // F of the groups' data sets by its interpolated factor (when that is positive). The error
 // model of every data set enters the observations' weights.
 KindRefinement corfac(CorrectionKind m, std::span<const CorrectionGroup> groups, const ControlTables& tables,
-                      float threshold, std::span<const float> nodes, const UniqueTable& unique, ObservationList& obs);
+                      float threshold, std::span<const float> nodes, const UniqueTable& unique, ObservationList& obs,
+                      CorfacWork& work);
 
 }  // namespace velmar

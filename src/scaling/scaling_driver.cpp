@@ -74,7 +74,7 @@ std::vector<CorrectionGroup> correction_groups(const ControlTables& tables) {
 }
 
 void scalsets(const Report& rep, ControlTables& tables, std::span<const DataSetBlock> blocks, const UniqueTable& unique,
-              ObservationList& obs) {
+              ObservationList& obs, StageTimes* times) {
   const float threshold = tables.run.min_i_sigma;
   for (DataSet& s : tables.sets) s.model = ErrorModel{};
   count_usable_observations(tables, threshold, unique, obs);
@@ -82,25 +82,32 @@ void scalsets(const Report& rep, ControlTables& tables, std::span<const DataSetB
   const int nset = static_cast<int>(tables.sets.size());
   if (nset >= 2 && xorder(rep, threshold, tables.run.reference, tables.sets, unique, obs) != nset)
     stop("!!! ERROR !!! CANNOT SCALE DATA SETS");
+  mark_stage(times, "overall scaling");
   if (groups.empty()) return;
 
   const int64_t size = setgrid1(tables.sets, tables.run.reflections_per_factor);
   const std::vector<float> nodes = setgrid2(tables.sets, size);
   KindState kinds[3];
+  CorfacWork work;
   for (int pass = 1; pass <= kPasses; ++pass) {
     for (const CorrectionKind m : kCorrectionKinds) {
       KindState& k = kinds[kind_index(m)];
-      k.last = corfac(m, groups, tables, threshold, nodes, unique, obs);
+      k.last = corfac(m, groups, tables, threshold, nodes, unique, obs, work);
       if (k.cumulative.empty()) k.cumulative.assign(k.last.factors.size(), 1.0f);
       for (size_t p = 0; p < k.cumulative.size(); ++p) k.cumulative[p] *= k.last.factors[p];
+      mark_stage(times, m == CorrectionKind::kDecay        ? "DECAY factors"
+                        : m == CorrectionKind::kModulation ? "MODULATION factors"
+                                                           : "ABSORPTION factors");
     }
     refine_error_model(groups, tables, unique, obs);
+    mark_stage(times, "error model");
   }
   final_sigmas(tables, blocks, obs);
   for (const CorrectionKind m : kCorrectionKinds) {
     const KindState& k = kinds[kind_index(m)];
     lpcorfac(rep, m, tables, groups, k.last.fits, k.last.cycles, k.last.desc, nodes, k.cumulative);
   }
+  mark_stage(times, "final sigmas, factor report and images");
 }
 
 }  // namespace velmar

@@ -8,6 +8,7 @@
 
 #include "common/observations.hpp"
 #include "common/report.hpp"
+#include "common/stage_times.hpp"
 #include "common/tables.hpp"
 #include "scaling/grids.hpp"
 
@@ -27,6 +28,6 @@ std::vector<CorrectionGroup> correction_groups(const ControlTables& tables);
 // usable count, grids). Stops with " !!! ERROR !!! CANNOT SCALE DATA SETS" when the overall
 // scaling cannot be done.
 void scalsets(const Report& rep, ControlTables& tables, std::span<const DataSetBlock> blocks, const UniqueTable& unique,
-              ObservationList& obs);
+              ObservationList& obs, StageTimes* times = nullptr);
 
 }  // namespace velmar

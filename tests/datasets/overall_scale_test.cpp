@@ -192,6 +192,23 @@ TEST(Xorder, ConstantFactorAndReferenceNotFirst) {
   }
 }
 
+TEST(Xorder, CopiesOfOneInputAreScaledAlike) {
+  // Data sets 3 and 4 are copies of 1 and 2 (one input file given to two output groups).
+  std::vector<Measured> m = observations(2, [](int j, float ss) { return j == 1 ? 0.7f * std::exp(-ss) : 1.0f; },
+                                         all_reflections);
+  for (size_t k = 0, n = m.size(); k < n; ++k) m.push_back({m[k].set + 2, m[k].h, m[k].k, m[k].l, m[k].i, m[k].sigma});
+  TestRun r = scaling_run(4, m);
+  r.tables.sets[2].name = r.tables.sets[0].name, r.tables.sets[3].name = r.tables.sets[1].name;
+  const Printed p = scale(r, 1);
+  ASSERT_EQ(p.status, 4) << p.stop << p.text;
+  for (int j : {0, 1})
+    EXPECT_EQ(std::make_pair(r.tables.sets[size_t(j)].k, r.tables.sets[size_t(j)].b),
+              std::make_pair(r.tables.sets[size_t(j + 2)].k, r.tables.sets[size_t(j + 2)].b));
+  EXPECT_NEAR(r.tables.sets[1].k, 1 / 0.7f, 0.01f);
+  EXPECT_NEAR(r.tables.sets[1].b, 1.0f, 0.1f);
+  EXPECT_EQ(r.obs.corr[size_t(r.unique.first(50, 1))], r.obs.corr[size_t(r.unique.first(50, 3))]);
+}
+
 TEST(Xorder, StopsAndWarnings) {
   const std::string unable = "\n" + std::string(15, ' ') + "PROGRAM IS UNABLE TO PRODUCE A SCALED DATA SET.\n";
   {  // Identical data sets: no B equation has weight, the matrix is zero.
