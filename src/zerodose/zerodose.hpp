@@ -12,7 +12,8 @@
 
 namespace velmar {
 
-// Resolution bins of the sigma rescaling after the correction.
+// Resolution bins of the sigma rescaling after the correction: ten follow the trend with
+// resolution and leave every bin a tenth of the data (one line of the factor table).
 inline constexpr int kSigmaScalingBins = 10;
 
 // Runs the stage when crystals were named (CRYSTAL_NAME=): explanation, `dosecheck`, the
