@@ -51,6 +51,7 @@ struct LoadedData {
   Geometry geometry = Geometry::kMerged;
   float oscillation_range = -1.0f;  // degrees per image, < 0 unknown
   float wavelength = -1.0f;         // Angstrom, < 0 unknown
+  int starting_frame = -1;          // STARTING_FRAME= of the header, < 0 not given
   ErrorModel input_model{-1.0f, 0.0f};  // VARIANCE_MODEL= of the header; a <= 0 unknown
 };
 

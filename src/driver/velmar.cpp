@@ -21,11 +21,13 @@
 #include "statistics/error_model.hpp"
 #include "statistics/statistics.hpp"
 #include "symmetry/unique_table.hpp"
+#include "zerodose/zerodose.hpp"
 
 namespace velmar {
 namespace {
 
 constexpr int kShellCapacity = kMaxShells;
+constexpr char kDecayScratchName[] = "VMDECAY.tmp";  // decay factors between two zero-dose steps
 
 // Everything the run owns, released when the run ends.
 struct Run {
@@ -133,6 +135,8 @@ void run_stages(Run& run) {
   if (!place_on_absolute_scale(run.rep, run.tables, run.unique, run.obs, scratch_file_name(1))) return;
   run.rep.flush();
   mark_stage(times, "absolute scale");
+  zerodose(run.rep, run.tables, run.unique, run.obs, run.shells, kDecayScratchName);
+  mark_stage(times, "zero dose");
   rstat(run.rep, ScaledData{run.tables, run.unique, run.obs, kVersion, run.run_date}, run.shells, run.random);
   mark_stage(times, "output files and statistics");
   if (!print_wilson_sections(run.rep, run.tables, run.unique, run.obs, scratch_file_name(1))) return;

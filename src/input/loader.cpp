@@ -187,6 +187,7 @@ void load_data_set(const ControlTables& t, const LoadSetup& setup, int iset, Scr
   result.geometry = (!hdr.merge || kind == FileKind::kDirect) ? Geometry::kUnmerged : Geometry::kMerged;
   result.oscillation_range = hdr.oscillation_range;
   result.wavelength = hdr.wavelength;
+  result.starting_frame = hdr.starting_frame;
   result.input_model = {hdr.variance_a0, hdr.variance_b0};
   if (result.mean_intensity <= 0.0f) result.status = LoadStatus::kUseless;
   else if (inconsistent) result.status = LoadStatus::kInconsistent;
