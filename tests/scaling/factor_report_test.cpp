@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -15,22 +13,8 @@
 namespace velmar {
 namespace {
 
+using testing::InDirectory;
 using testing::TempDir;
-
-// Makes a temporary directory the current one, as the images go there.
-class InDirectory {
- public:
-  explicit InDirectory(const TempDir& dir) : old_(getcwd(nullptr, 0)) { EXPECT_EQ(chdir(dir.path().c_str()), 0); }
-  ~InDirectory() {
-    if (old_ && chdir(old_) != 0) ADD_FAILURE() << "cannot return to " << old_;
-    std::free(old_);
-  }
-  InDirectory(const InDirectory&) = delete;
-  InDirectory& operator=(const InDirectory&) = delete;
-
- private:
-  char* old_;
-};
 
 DataSet data_set(const char* name, int group, int64_t usable, const char* corrections, float z_max) {
   DataSet s;
