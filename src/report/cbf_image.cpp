@@ -8,7 +8,7 @@
 
 #include "common/files.hpp"
 
-namespace velmar {
+namespace velmar::report {
 namespace {
 
 constexpr unsigned char kBinaryStart[4] = {0x0C, 0x1A, 0x04, 0xD5};
@@ -138,4 +138,4 @@ bool read_cbf_image(const std::string& path, CbfImage& image, std::string& error
   return parse_cbf_image(bytes, image, error);
 }
 
-}  // namespace velmar
+}  // namespace velmar::report

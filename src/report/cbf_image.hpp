@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace velmar {
+namespace velmar::report {
 
 struct CbfImage {
   int nx = 0, ny = 0;                       // fast and slow dimension
@@ -26,4 +26,4 @@ bool parse_cbf_image(std::span<const unsigned char> bytes, CbfImage& image, std:
 // Reads the image file `path` (at most 64 MB).
 bool read_cbf_image(const std::string& path, CbfImage& image, std::string& error);
 
-}  // namespace velmar
+}  // namespace velmar::report

@@ -13,7 +13,7 @@
 #include "report/cbf_image.hpp"
 #include "report/svg_plot.hpp"
 
-namespace velmar {
+namespace velmar::report {
 namespace {
 
 // --- page building blocks -------------------------------------------------------------------
@@ -538,12 +538,12 @@ void add_zero_dose(Page& page, const ZeroDose& z) {
             fixed(z.level_percent, 1) + "&nbsp;%.");
   for (const CrystalDoses& c : z.doses) {
     page.heading("X-ray dose parameters of crystal " + c.crystal);
-    page.body += "<table><tr><th rowspan=\"2\">Data set</th><th colspan=\"2\">STARTING_DOSE</th><th colspan=\"2\">"
-                 "DOSE_RATE</th></tr><tr><th>initial</th><th>refined</th><th>initial</th><th>refined</th></tr>";
+    page.body += "<table><tr><th colspan=\"2\">STARTING_DOSE</th><th colspan=\"2\">DOSE_RATE</th><th rowspan=\"2\">"
+                 "Data set</th></tr><tr><th>initial</th><th>refined</th><th>initial</th><th>refined</th></tr>";
     for (const DoseRow& d : c.rows)
-      page.body += row({escape_html(d.name), fixed(d.start_initial, 3) + (d.start_held ? "*" : ""),
-                        fixed(d.start_refined, 3), fixed(d.rate_initial, 3) + (d.rate_held ? "*" : ""),
-                        fixed(d.rate_refined, 3)});
+      page.body += row({fixed(d.start_initial, 3) + (d.start_held ? "*" : ""), fixed(d.start_refined, 3),
+                        fixed(d.rate_initial, 3) + (d.rate_held ? "*" : ""), fixed(d.rate_refined, 3),
+                        escape_html(d.name)});
     page.body += "</table><p class=\"hint\">* held fixed in the refinement.</p>\n";
   }
   page.open_grid();
@@ -558,7 +558,7 @@ void add_zero_dose(Page& page, const ZeroDose& z) {
       ratio.push_back(s.sigma_ratio);
     }
     const std::string id = "zerodose" + std::to_string(n + 1);
-    page.figure("Corrected reflections, crystal " + escape_html(c.crystal),
+    page.figure("Corrected reflections, crystal " + c.crystal,
                 plot(id + "-counts", resolution_axis(), value_axis("Unique reflections", true),
                      {shell_series("with a decay fit (NUNIQUE)", limit, nunique, 0, "", 0),
                       shell_series("corrected (N0-DOSE)", limit, corrected, 1, "", 0)}),
@@ -566,7 +566,7 @@ void add_zero_dose(Page& page, const ZeroDose& z) {
                 "accepted. Over all shells N0-DOSE/NERROR is " + fixed(c.total.corrected_per_error, 1) +
                 "; a large ratio (many more corrections than the level lets through by chance) justifies the "
                 "correction.");
-    page.figure("Scatter after the correction, crystal " + escape_html(c.crystal),
+    page.figure("Scatter after the correction, crystal " + c.crystal,
                 plot(id + "-sigma", resolution_axis(), value_axis("S_corr/S_norm", false),
                      {shell_series("S_corr/S_norm", limit, ratio, 2, "", 3)}, {1}),
                 "Mean sigma of the corrected reflections over that without the correction. Values below 1 "
@@ -579,7 +579,7 @@ void add_zero_dose(Page& page, const ZeroDose& z) {
     std::vector<double> corr(c.correlation.begin(), c.correlation.end());
     PlotAxis y = value_axis("Correlation", true);
     y.has_min = true, y.min = -1.02, y.has_max = true, y.max = 1.02;
-    page.figure("Decay factors of " + escape_html(c.first) + " and " + escape_html(c.second),
+    page.figure("Decay factors of " + c.first + " and " + c.second,
                 plot("decaycorr" + std::to_string(n + 1), resolution_axis(), y,
                      {shell_series("correlation", c.limit, corr, 4, "", 3)}, {0}),
                 "Correlation of the decay factors of reflections measured in both data sets (crystals " +
@@ -720,4 +720,4 @@ std::string render_html_page(const RunReport& r, const std::string& dir) {
   return html;
 }
 
-}  // namespace velmar
+}  // namespace velmar::report

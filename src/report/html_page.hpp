@@ -5,11 +5,11 @@
 
 #include "report/run_report.hpp"
 
-namespace velmar {
+namespace velmar::report {
 
 // The whole page, one self-contained HTML document. The correction-factor images named in
 // the report are read from `run_directory`; an image that is missing or unreadable is
 // replaced by a note saying why.
 std::string render_html_page(const RunReport& report, const std::string& run_directory);
 
-}  // namespace velmar
+}  // namespace velmar::report

@@ -23,7 +23,7 @@
 #include "report/html_page.hpp"
 #include "report/run_report.hpp"
 
-namespace velmar {
+namespace velmar::report {
 namespace {
 
 constexpr char kUsage[] =
@@ -107,8 +107,8 @@ int run(std::span<const char* const> args) {
 }
 
 }  // namespace
-}  // namespace velmar
+}  // namespace velmar::report
 
 int main(int argc, char** argv) {
-  return velmar::run(std::span<const char* const>(argv + 1, argc > 1 ? static_cast<size_t>(argc - 1) : 0));
+  return velmar::report::run(std::span<const char* const>(argv + 1, argc > 1 ? static_cast<size_t>(argc - 1) : 0));
 }

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <limits>
 
-namespace velmar {
+namespace velmar::report {
 
 std::string_view column(std::string_view line, size_t start, size_t width) {
   if (start >= line.size()) return {};
@@ -70,4 +70,4 @@ std::string_view after_label(std::string_view line, std::string_view label, size
   return p == std::string_view::npos ? std::string_view() : column(line, p + label.size(), width);
 }
 
-}  // namespace velmar
+}  // namespace velmar::report

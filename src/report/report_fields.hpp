@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace velmar {
+namespace velmar::report {
 
 // The columns start .. start+width-1 of a line (shorter or empty past its end).
 std::string_view column(std::string_view line, size_t start, size_t width);
@@ -22,4 +22,4 @@ bool read_int(std::string_view field, long& value);
 // The field of `width` columns that follows `label` in the line; empty when the label is absent.
 std::string_view after_label(std::string_view line, std::string_view label, size_t width);
 
-}  // namespace velmar
+}  // namespace velmar::report

@@ -13,7 +13,7 @@
 #include "common/error.hpp"
 #include "report/report_fields.hpp"
 
-namespace velmar {
+namespace velmar::report {
 namespace {
 
 using Lines = std::span<const std::string_view>;
@@ -571,4 +571,4 @@ RunReport read_run_report(const std::string& text, const std::string& source) {
   return std::move(w.r);
 }
 
-}  // namespace velmar
+}  // namespace velmar::report

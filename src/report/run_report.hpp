@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace velmar {
+namespace velmar::report {
 
 // A warning or error block of the run: its first line and the lines that continue it.
 struct RunMessage {
@@ -182,4 +182,4 @@ struct RunReport {
 // names the file in that message.
 RunReport read_run_report(const std::string& text, const std::string& source);
 
-}  // namespace velmar
+}  // namespace velmar::report

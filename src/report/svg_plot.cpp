@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstdio>
 
-namespace velmar {
+namespace velmar::report {
 namespace {
 
 constexpr double kWidth = 480, kHeight = 300;
@@ -151,7 +151,7 @@ std::string svg_open(const std::string& id, const char* kind, size_t points) {
   return "<svg class=\"plot " + std::string(kind) + "\" id=\"" + escape_html(id) + "\" data-points=\"" +
          std::to_string(points) + "\" viewBox=\"0 0 " + num(kWidth) + " " + num(kHeight) +
          "\" width=\"" + num(kWidth) + "\" height=\"" + num(kHeight) +
-         "\" xmlns=\"http://www.w3.org/2000/svg\" role=\"img\">";
+         "\" role=\"img\">";
 }
 
 // Diverging colour of a factor around 1: blue below, white at 1, red above; `scale` is the
@@ -314,4 +314,4 @@ std::string render_heat_map(const HeatMap& h) {
   return s + "</svg>";
 }
 
-}  // namespace velmar
+}  // namespace velmar::report

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace velmar {
+namespace velmar::report {
 
 // How an axis maps its values. kResolution: the values are 1/d^2 (Angstrom^-2) and the
 // ticks are labelled with d in Angstrom; kCategory: the values are 1..n, labelled by
@@ -72,4 +72,4 @@ std::vector<double> linear_ticks(double lo, double hi, int target);
 // 1/d^2, at least `min_gap` of the range apart.
 std::vector<double> resolution_ticks(double lo, double hi, double min_gap);
 
-}  // namespace velmar
+}  // namespace velmar::report
