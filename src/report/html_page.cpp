@@ -617,7 +617,7 @@ body{font-family:system-ui,-apple-system,"Segoe UI",Roboto,"DejaVu Sans",sans-se
 header{background:#24364f;color:#fff;padding:18px 32px}
 header h1{margin:0 0 4px;font-size:24px}
 header p{margin:2px 0;color:#d8e0ea;font-size:14px}
-main{max-width:1540px;margin:0 auto;padding:12px 28px 40px}
+main{max-width:1600px;margin:0 auto;padding:12px 28px 40px}
 nav ul{list-style:none;padding:0;margin:8px 0 0;display:flex;flex-wrap:wrap;gap:6px 16px;font-size:14px}
 nav a{color:#1f4f8a;text-decoration:none}
 section{background:#fff;border-radius:8px;box-shadow:0 1px 3px rgba(0,0,0,.12);padding:12px 22px 18px;margin:18px 0}
@@ -625,9 +625,9 @@ h2{font-size:20px;margin:6px 0 10px;color:#24364f}
 h3{font-size:16px;margin:16px 0 6px;color:#24364f}
 h4{font-size:14px;margin:0 0 4px}
 .grid{display:flex;flex-wrap:wrap;gap:14px}
-figure{margin:0;width:480px;border:1px solid #e3e6ea;border-radius:6px;padding:8px;background:#fff}
+figure{margin:0;box-sizing:border-box;width:450px;border:1px solid #e3e6ea;border-radius:6px;padding:8px;background:#fff}
 figcaption{font-size:12.5px;color:#444;margin-top:4px}
-svg.plot{display:block;font-size:11px}
+svg.plot{display:block;width:100%;height:auto;font-size:11px}
 svg .area{fill:#fbfcfd;stroke:#9aa3ad;stroke-width:1}
 svg .grid{stroke:#e4e7eb;stroke-width:1}
 svg .guide{stroke:#777;stroke-width:1;stroke-dasharray:5 4}

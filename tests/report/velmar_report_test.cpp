@@ -88,7 +88,7 @@ TEST(VelmarReport, DemoPageInTheBrowser) {
   // A screenshot of the page for a person to look at, kept in the build directory.
   const std::string shot = std::string(VELMAR_BINARY_DIR) + "/velmar-report-demo.png";
   std::filesystem::remove(shot);
-  testing::run_in(d, browser_command(browser(), d) + "--window-size=1500,4200 --screenshot='" + shot + "' 'file://" +
+  testing::run_in(d, browser_command(browser(), d) + "--window-size=1500,9000 --screenshot='" + shot + "' 'file://" +
                          d.file("VELMAR.html") + "' >/dev/null 2>&1");
   ASSERT_TRUE(std::filesystem::exists(shot));
   EXPECT_GT(std::filesystem::file_size(shot), 100000u);
