@@ -26,18 +26,21 @@ std::string_view trim(std::string_view s) {
 
 namespace {
 
+// A value too wide for its field prints as asterisks filling the whole field; a field that
+// also holds a blank (a frame line of the report seen through the columns of a table) is
+// no value.
 bool all_asterisks(std::string_view s) { return !s.empty() && s.find_first_not_of('*') == std::string_view::npos; }
 
 }  // namespace
 
 bool read_real(std::string_view field, float& value) {
-  std::string_view t = trim(field);
-  if (!t.empty() && t.back() == '%') t = trim(t.substr(0, t.size() - 1));
-  if (t.empty()) return false;
-  if (all_asterisks(t)) {
+  if (all_asterisks(field)) {
     value = std::numeric_limits<float>::quiet_NaN();
     return true;
   }
+  std::string_view t = trim(field);
+  if (!t.empty() && t.back() == '%') t = trim(t.substr(0, t.size() - 1));
+  if (t.empty()) return false;
   const std::string text(t);
   if (text.find_first_not_of("+-.0123456789Ee") != std::string::npos) return false;
   char* end = nullptr;
@@ -49,12 +52,12 @@ bool read_real(std::string_view field, float& value) {
 }
 
 bool read_int(std::string_view field, long& value) {
-  const std::string_view t = trim(field);
-  if (t.empty()) return false;
-  if (all_asterisks(t)) {
+  if (all_asterisks(field)) {
     value = -1;
     return true;
   }
+  const std::string_view t = trim(field);
+  if (t.empty()) return false;
   const std::string text(t);
   if (text.find_first_not_of("+-0123456789") != std::string::npos) return false;
   char* end = nullptr;

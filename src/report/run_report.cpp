@@ -6,6 +6,7 @@
 // their layout, so a report cut short leaves a shorter table, never a wrong one.
 #include "report/run_report.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <span>
 #include <string_view>
@@ -36,10 +37,13 @@ std::vector<std::string_view> split_lines(const std::string& text) {
   return lines;
 }
 
-// Index of the first line at or after `i` that contains `part`, or lines.size().
+// Index of the line that contains `part` among the next lines of a section (the head of a
+// table a few lines below its title), or lines.size() when it is not there.
 size_t find_from(Lines lines, size_t i, std::string_view part) {
-  while (i < lines.size() && !has(lines[i], part)) ++i;
-  return i;
+  constexpr size_t kSectionHead = 60;
+  for (const size_t end = std::min(lines.size(), i + kSectionHead); i < end; ++i)
+    if (has(lines[i], part)) return i;
+  return lines.size();
 }
 
 // --- messages -------------------------------------------------------------------------
@@ -84,9 +88,16 @@ size_t read_assumed_cell(Lines lines, size_t i, RunReport& r) {
 }
 
 size_t read_loading(Lines lines, size_t i, RunReport& r) {
+  const size_t title = i;
   i = find_from(lines, i, " SET# INTENSITY");
+  if (i == lines.size()) return title + 1;
   for (++i; i < lines.size(); ++i) {
     const std::string_view l = lines[i];
+    if (is_warning_line(l)) {  // a data set's warning, between blank lines, follows its row
+      i = read_message(lines, i, r) - 1;
+      continue;
+    }
+    if (trim(l).empty()) continue;
     LoadedDataSet d;
     long number = 0;
     if (!read_int(column(l, 0, 4), number) || !read_real(column(l, 4, 12), d.mean_intensity) ||
@@ -101,7 +112,9 @@ size_t read_loading(Lines lines, size_t i, RunReport& r) {
 
 size_t read_overall_scaling(Lines lines, size_t i, RunReport& r) {
   OverallScaling s;
+  const size_t title = i;
   i = find_from(lines, i, "  #i   #j     REFLECTIONS");
+  if (i == lines.size()) return title + 1;
   for (i += 2; i < lines.size(); ++i) {
     const std::string_view l = lines[i];
     DataSetPair p;
@@ -114,11 +127,16 @@ size_t read_overall_scaling(Lines lines, size_t i, RunReport& r) {
     p.j = static_cast<int>(b);
     s.pairs.push_back(p);
   }
-  // The factor table follows the pairs (and any error or warning block, read by the caller).
+  // The factor table follows the pairs and the warning about small correlations, if any.
   size_t head = i;
   while (head < lines.size() && !has(lines[head], "     K        B           DATA SET NAME") &&
-         !has(lines[head], "*******"))
+         !has(lines[head], "*******") && !is_error_line(lines[head])) {
+    if (is_warning_line(lines[head])) {
+      head = read_message(lines, head, r);
+      continue;
+    }
     ++head;
+  }
   if (head < lines.size() && has(lines[head], "DATA SET NAME")) {
     for (i = head + 1; i < lines.size(); ++i) {
       ScaleFactor f;
@@ -195,7 +213,9 @@ size_t read_correction_group(Lines lines, size_t i, CorrectionKind kind, RunRepo
 // --- error model, statistics ------------------------------------------------------------
 
 size_t read_error_model(Lines lines, size_t i, RunReport& r) {
+  const size_t title = i;
   i = find_from(lines, i, "     a        b          ISa    ISa0   INPUT DATA SET");
+  if (i == lines.size()) return title + 1;
   for (++i; i < lines.size(); ++i) {
     ErrorModelRow e;
     const std::string_view l = lines[i];
@@ -232,7 +252,9 @@ bool read_shell_row(std::string_view l, ShellStatistics& s) {
 size_t read_input_rfactors(Lines lines, size_t i, OutputStatistics& o) {
   InputRFactors in;
   in.name = name_at(lines[i], 40);
+  const size_t title = i;
   i = find_from(lines, i, "   LIMIT      observed   expected");
+  if (i == lines.size()) i = title;
   for (++i; i < lines.size(); ++i) {
     const std::string_view l = lines[i];
     const bool total = l.starts_with("    total");
@@ -405,7 +427,9 @@ size_t read_decay_correlation(Lines lines, size_t i, ZeroDose& z) {
 size_t read_dose_crystal(Lines lines, size_t i, ZeroDose& z) {
   CrystalDoses d;
   d.crystal = name_at(lines[i], 15);
+  const size_t title = i;
   i = find_from(lines, i, "     initial    refined      initial    refined");
+  if (i == lines.size()) i = title;
   for (i += 1; i < lines.size() && trim(lines[i]).empty(); ++i) {
   }
   for (; i < lines.size(); ++i) {
@@ -433,7 +457,9 @@ bool read_zero_dose_row(std::string_view l, ZeroDoseShell& s) {
 size_t read_zero_dose_crystal(Lines lines, size_t i, ZeroDose& z) {
   CrystalZeroDose c;
   c.crystal = name_at(lines[i], 15);
+  const size_t title = i;
   i = find_from(lines, i, "   LIMIT                        NERROR    S_norm");
+  if (i == lines.size()) i = title;
   for (++i; i < lines.size(); ++i) {
     ZeroDoseShell s;
     if (!read_zero_dose_row(lines[i], s)) break;

@@ -26,6 +26,12 @@ std::string error_of(const std::string& text) {
   return {};
 }
 
+// --- report text written here in the layouts of its sections ------------------------------
+
+std::string banner() { return "\n***** VELMAR ***** (VERSION 1.0.0  BUILT=20260101)   1-Jan-2026\n"; }
+std::string timing() { return "\n cpu time used by VELMAR        1.5 sec\n elapsed wall-clock time        2.5 sec\n"; }
+std::string stars(int n) { return " " + std::string(static_cast<size_t>(n), '*'); }
+
 // The demo report, read once for the tests that look at it.
 class DemoReport : public ::testing::Test {
  protected:
@@ -226,6 +232,54 @@ TEST(RunReport, FailedRunAndOtherFilesAreRefused) {
             " !!! ERROR !!! VELMAR.LP IS NOT A VELMAR REPORT FILE");
 }
 
+// A cell 15 % off the files' headers: every row of the loading table is followed by its
+// warning, and the table is read to its end.
+TEST(RunReport, WarningsBetweenRowsOfTheLoadingTable) {
+  TempDir d;
+  ASSERT_EQ(testing::run_demo(d).status, 0);
+  std::string control = d.read("VELMAR.INP");
+  control = "SPACE_GROUP_NUMBER=96\nUNIT_CELL_CONSTANTS= 50 50 34.5 90 90 90\n" + control;
+  d.write("VELMAR.INP", control);
+  const testing::RunResult run = testing::run_velmar(d);
+  ASSERT_EQ(run.status, 0) << run.terminal;
+  const RunReport r = read_run_report(run.report, "VELMAR.LP");
+  ASSERT_EQ(r.data_sets.size(), 3u);
+  EXPECT_EQ(r.data_sets[2].number, 3);
+  EXPECT_FLOAT_EQ(r.cell[2], 34.5f);
+  size_t warnings = 0;
+  for (const RunMessage& m : r.messages)
+    warnings += m.text == "!!! WARNING !!! INCONSISTENT SPACE GROUP OR CELL CONSTANTS";
+  EXPECT_EQ(warnings, 3u);
+  EXPECT_EQ(r.statistics.size(), 2u);
+}
+
+// The overall scaling in its layout with a small correlation: the warning between the pairs
+// and the factors is a message of the run, and the factors are still read.
+TEST(RunReport, ScalingWarningBeforeTheFactorTable) {
+  std::string t = banner() + "\n\n" + stars(78) + "\n                OVERALL SCALING AND CRYSTAL DISORDER CORRECTION\n" +
+                  stars(78) + "\n\n      CORRELATIONS BETWEEN INPUT DATA SETS AFTER CORRECTIONS\n\n" +
+                  " DATA SETS  NUMBER OF COMMON  CORRELATION   RATIO OF COMMON   B-FACTOR\n" +
+                  "  #i   #j     REFLECTIONS     BETWEEN i,j  INTENSITIES (i/j)  BETWEEN i,j\n\n";
+  t += fmt_i(1, 5) + fmt_i(2, 5) + fmt_i(40, 12) + fmt_f(0.45, 16, 3) + fmt_f(1.02, 18, 4) + fmt_f(-0.5, 15, 4) + "\n";
+  t += "\n\n !!! WARNING !!! SOME CORRELATION FACTORS ARE DANGEROUSLY SMALL.\n *** DATA SETS MAY BE INCOMPATIBLE.***\n";
+  t += "\n\n K*EXP(B*SS) = Factor applied to intensities\n    SS       = (2sin(theta)/lambda)^2\n\n"
+       "     K        B           DATA SET NAME\n";
+  t += fmt_f(1.0, 10, 4) + fmt_f(0.0, 8, 3) + "    " + fmt_char("one.hkl", 50) + "\n";
+  t += fmt_f(0.5, 10, 4) + fmt_f(-3.25, 8, 3) + "    " + fmt_char("two.hkl", 50) + "\n";
+  const RunReport r = read_run_report(t + timing(), "VELMAR.LP");
+  ASSERT_EQ(r.scaling.size(), 1u);
+  ASSERT_EQ(r.scaling[0].pairs.size(), 1u);
+  EXPECT_EQ(r.scaling[0].pairs[0].common, 40);
+  EXPECT_FLOAT_EQ(r.scaling[0].pairs[0].correlation, 0.45f);
+  EXPECT_FLOAT_EQ(r.scaling[0].pairs[0].b, -0.5f);
+  ASSERT_EQ(r.scaling[0].factors.size(), 2u);
+  EXPECT_FLOAT_EQ(r.scaling[0].factors[1].b, -3.25f);
+  EXPECT_EQ(r.scaling[0].factors[1].name, "two.hkl");
+  ASSERT_EQ(r.messages.size(), 1u);
+  EXPECT_EQ(r.messages[0].text,
+            "!!! WARNING !!! SOME CORRELATION FACTORS ARE DANGEROUSLY SMALL.\n*** DATA SETS MAY BE INCOMPATIBLE.***");
+}
+
 // One data set from merged input: no overall scaling, and whatever else the run printed.
 TEST(RunReport, SingleDataSetHasNoScalingSection) {
   TempDir d;
@@ -240,12 +294,6 @@ TEST(RunReport, SingleDataSetHasNoScalingSection) {
   EXPECT_TRUE(r.statistics[0].friedel);
   EXPECT_EQ(r.wilson.size(), 1u);
 }
-
-// --- text in the layouts of the warnings and the zero-dose sections -----------------------
-
-std::string banner() { return "\n***** VELMAR ***** (VERSION 1.0.0  BUILT=20260101)   1-Jan-2026\n"; }
-std::string timing() { return "\n cpu time used by VELMAR        1.5 sec\n elapsed wall-clock time        2.5 sec\n"; }
-std::string stars(int n) { return " " + std::string(static_cast<size_t>(n), '*'); }
 
 std::string decay_pair(const std::string& a, const std::string& ca, const std::string& b, const std::string& cb,
                        const std::vector<std::pair<float, long>>& shells, long total, float r) {
