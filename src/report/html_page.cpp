@@ -399,41 +399,63 @@ std::string cell_image_map(const CorrectionImage& im, CorrectionKind kind, const
   return render_heat_map(h);
 }
 
+// The data set an image belongs to, from its first header line " INPUT_FILE=name".
+std::string image_data_set(const CbfImage& cbf) {
+  constexpr std::string_view kKey = " INPUT_FILE=";
+  if (cbf.header_contents.empty() || !cbf.header_contents[0].starts_with(kKey)) return {};
+  std::string name = cbf.header_contents[0].substr(kKey.size());
+  while (!name.empty() && name.back() == ' ') name.pop_back();
+  return name;
+}
+
+// The images of one kind, all data sets of all groups side by side; images that cannot be
+// shown get a note under them.
+void add_correction_kind(Page& page, const RunReport& r, const std::string& dir, CorrectionKind kind) {
+  std::string notes;
+  page.open_grid();
+  for (const CorrectionGroup& g : r.corrections) {
+    if (g.kind != kind) continue;
+    for (const CorrectionImage& im : g.images) {
+      CbfImage cbf;
+      std::string error;
+      std::string id = "cbf-" + im.file;
+      for (char& c : id)
+        if (c == '.') c = '-';
+      if (!read_cbf_image(dir + "/" + im.file, cbf, error)) {
+        notes += "<p class=\"note\">The image " + escape_html(im.file) + " is not shown: " + escape_html(error) + ".</p>";
+        continue;
+      }
+      if (cbf.nx != im.nx || cbf.ny != im.ny) {
+        notes += "<p class=\"note\">The image " + escape_html(im.file) + " is not shown: its size " +
+                 std::to_string(cbf.nx) + " x " + std::to_string(cbf.ny) + " differs from the report's " +
+                 std::to_string(im.nx) + " x " + std::to_string(im.ny) + " (an image of another run?).</p>";
+        continue;
+      }
+      const std::string set = image_data_set(cbf);
+      page.figure(im.file + (set.empty() ? "" : ": " + set) + " \xE2\x86\x92 " + g.output_file,
+                  cell_image_map(im, kind, cbf, id),
+                  std::string(kind_caption(kind)) + " From " + std::to_string(im.reflections) + " observations.");
+    }
+  }
+  page.close_grid();
+  page.body += notes;
+}
+
 void add_corrections(Page& page, const RunReport& r, const std::string& dir) {
   if (r.corrections.empty()) return;
   page.section("corrections", "Correction factors");
   for (CorrectionKind kind : {CorrectionKind::kDecay, CorrectionKind::kModulation, CorrectionKind::kAbsorption}) {
-    bool first = true;
+    bool any = false;
     for (const CorrectionGroup& g : r.corrections) {
       if (g.kind != kind) continue;
-      if (first) page.heading(kind_title(kind));
-      first = false;
+      if (!any) page.heading(kind_title(kind));
+      any = true;
       page.note("Data sets merged to " + escape_html(g.output_file) + ": " + std::to_string(g.factors) +
                 " factors, &chi;&sup2; of the fit " + fixed(g.chi2, 3) + " over " + fixed(g.degrees_of_freedom, 0) +
                 " degrees of freedom, " + std::to_string(g.cycles) + " cycles (FRIEDEL'S_LAW=" +
                 (g.friedel ? "TRUE" : "FALSE") + ").");
-      page.open_grid();
-      for (const CorrectionImage& im : g.images) {
-        CbfImage cbf;
-        std::string error;
-        std::string id = "cbf-" + im.file;
-        for (char& c : id)
-          if (c == '.') c = '-';
-        const std::string title = im.file + " (" + std::to_string(im.reflections) + " observations)";
-        if (!read_cbf_image(dir + "/" + im.file, cbf, error)) {
-          page.note("The image " + escape_html(im.file) + " is not shown: " + escape_html(error) + ".");
-          continue;
-        }
-        if (cbf.nx != im.nx || cbf.ny != im.ny) {
-          page.note("The image " + escape_html(im.file) + " is not shown: its size " + std::to_string(cbf.nx) + " x " +
-                    std::to_string(cbf.ny) + " differs from the report's " + std::to_string(im.nx) + " x " +
-                    std::to_string(im.ny) + " (an image of another run?).");
-          continue;
-        }
-        page.figure(title, cell_image_map(im, kind, cbf, id), kind_caption(kind));
-      }
-      page.close_grid();
     }
+    if (any) add_correction_kind(page, r, dir, kind);
   }
   page.end_section();
 }
