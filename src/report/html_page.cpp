@@ -21,7 +21,6 @@ namespace {
 struct Page {
   std::string body;
   std::string contents;  // the list of sections
-  int plots = 0;
 
   void section(const std::string& id, const std::string& title) {
     body += "<section id=\"" + id + "\"><h2>" + escape_html(title) + "</h2>\n";
@@ -32,7 +31,6 @@ struct Page {
   void open_grid() { body += "<div class=\"grid\">\n"; }
   void close_grid() { body += "</div>\n"; }
   void figure(const std::string& title, const std::string& svg, const std::string& caption) {
-    ++plots;
     body += "<figure><h4>" + escape_html(title) + "</h4>" + svg + "<figcaption>" + caption + "</figcaption></figure>\n";
   }
   void note(const std::string& html) { body += "<p class=\"note\">" + html + "</p>\n"; }

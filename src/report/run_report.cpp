@@ -475,7 +475,7 @@ size_t read_zero_dose_crystal(Lines lines, size_t i, ZeroDose& z) {
 }
 
 void read_six_column_values(std::string_view l, std::vector<float>& out) {
-  for (size_t p = 8; p + 6 <= l.size() + 0; p += 6) {
+  for (size_t p = 8; p + 6 <= l.size(); p += 6) {
     float v = 0;
     if (!read_real(column(l, p, 6), v)) return;
     out.push_back(v);

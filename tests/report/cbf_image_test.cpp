@@ -51,7 +51,7 @@ std::string image(const std::string& conversion, int nx, int ny, int elements, i
 // The file up to the first byte of its compressed data.
 std::string cut_after_marker(const std::string& file) { return file.substr(0, file.find("\x0C\x1A\x04\xD5") + 5); }
 
-TEST(CbfImage, ReadsTheLayoutAndRefusesSpoiledFiles) {
+TEST(CbfImageReading, ReadsTheLayoutAndRefusesSpoiledFiles) {
   const std::vector<unsigned char> two = {0x80, 0xE8, 0x03, 0x0A};  // 1000, 1010
   const auto parse = [](const std::string& s, CbfImage& im, std::string& error) {
     return parse_cbf_image(std::span(reinterpret_cast<const unsigned char*>(s.data()), s.size()), im, error);
@@ -87,7 +87,7 @@ TEST(CbfImage, ReadsTheLayoutAndRefusesSpoiledFiles) {
 
 // The images of the demo run: the sizes the report gives, factors near 1, and the same
 // pixels as CBFlib reads.
-TEST(CbfImage, ImagesOfTheDemoRun) {
+TEST(CbfImageReading, ImagesOfTheDemoRun) {
   TempDir d;
   const testing::RunResult run = testing::run_demo(d);
   ASSERT_EQ(run.status, 0) << run.terminal;
