@@ -69,7 +69,7 @@ TEST(VelmarCommandLineRun, HelpNamesTheReadmeAndNoArgumentRuns) {
 }
 
 #if defined(VELMAR_CMAKE_COMMAND) && defined(VELMAR_EXPORT_BINARY)
-// cmake --install puts both programs and the README under the prefix, and they run there.
+// cmake --install puts the programs and the README under the prefix, and they run there.
 TEST(Install, ProgramsAndReadmeUnderThePrefix) {
   TempDir d;
   const testing::CommandResult c = testing::run_in(
@@ -83,6 +83,9 @@ TEST(Install, ProgramsAndReadmeUnderThePrefix) {
   const testing::CommandResult e = testing::run_in(d, "prefix/bin/velmar-export --version");
   EXPECT_EQ(e.status, 0);
   EXPECT_TRUE(contains(e.output, "velmar-export (VELMAR 1.0.0)")) << e.output;
+  const testing::CommandResult r = testing::run_in(d, "prefix/bin/velmar-report --version");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(contains(r.output, "velmar-report (VELMAR 1.0.0)")) << r.output;
 }
 #endif
 

@@ -1,0 +1,443 @@
+// Reading VELMAR.LP back: reports of real runs (the demo, a single generated data set, a
+// failed run) and zero-dose sections written here in their fixed layouts.
+#include "report/run_report.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "common/error.hpp"
+#include "common/fortran_format.hpp"
+#include "report/report_support.hpp"
+
+namespace velmar::report {
+namespace {
+
+using testing::TempDir;
+
+std::string error_of(const std::string& text) {
+  try {
+    read_run_report(text, "VELMAR.LP");
+  } catch (const VelmarError& e) {
+    return e.what();
+  }
+  return {};
+}
+
+// --- report text written here in the layouts of its sections ------------------------------
+
+std::string banner() { return "\n***** VELMAR ***** (VERSION 1.0.0  BUILT=20260101)   1-Jan-2026\n"; }
+std::string timing() { return "\n cpu time used by VELMAR        1.5 sec\n elapsed wall-clock time        2.5 sec\n"; }
+std::string stars(int n) { return " " + std::string(static_cast<size_t>(n), '*'); }
+
+// The demo report, read once for the tests that look at it.
+class DemoReport : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new TempDir;
+    const testing::RunResult run = testing::run_demo(*dir_);
+    ASSERT_EQ(run.status, 0) << run.terminal;
+    text_ = new std::string(run.report);
+    report_ = new RunReport(read_run_report(run.report, "VELMAR.LP"));
+  }
+  static void TearDownTestSuite() {
+    delete report_;
+    delete text_;
+    delete dir_;
+  }
+  static TempDir* dir_;
+  static std::string* text_;
+  static RunReport* report_;
+};
+TempDir* DemoReport::dir_ = nullptr;
+std::string* DemoReport::text_ = nullptr;
+RunReport* DemoReport::report_ = nullptr;
+
+TEST_F(DemoReport, RunAndInputs) {
+  const RunReport& r = *report_;
+  EXPECT_TRUE(r.banner.starts_with("***** VELMAR ***** (VERSION ")) << r.banner;
+  EXPECT_TRUE(r.messages.empty());
+  EXPECT_EQ(r.space_group, 96);
+  EXPECT_FLOAT_EQ(r.cell[0], 50.0f);
+  EXPECT_FLOAT_EQ(r.cell[2], 30.0f);
+  EXPECT_FLOAT_EQ(r.cell[5], 90.0f);
+  ASSERT_EQ(r.data_sets.size(), 3u);
+  for (size_t k = 0; k < 3; ++k) {
+    EXPECT_EQ(r.data_sets[k].number, static_cast<int>(k + 1));
+    EXPECT_EQ(r.data_sets[k].accepted, 10000);
+    EXPECT_EQ(r.data_sets[k].rejected, 0);
+    EXPECT_GT(r.data_sets[k].mean_intensity, 0.0f);
+  }
+  EXPECT_EQ(r.data_sets[0].name, "demo_1.hkl");
+  EXPECT_EQ(r.data_sets[2].name, "demo_2.hkl");
+  EXPECT_GT(r.absolute_scale, 0.0f);
+  EXPECT_GE(r.cpu_seconds, 0.0f);
+  EXPECT_FALSE(r.zero_dose.present);
+}
+
+TEST_F(DemoReport, ScalingErrorModelAndCorrections) {
+  const RunReport& r = *report_;
+  ASSERT_EQ(r.scaling.size(), 1u);
+  const OverallScaling& s = r.scaling[0];
+  ASSERT_EQ(s.pairs.size(), 3u);
+  const int expected_pairs[3][2] = {{1, 2}, {1, 3}, {2, 3}};
+  for (size_t k = 0; k < 3; ++k) {
+    EXPECT_EQ(s.pairs[k].i, expected_pairs[k][0]);
+    EXPECT_EQ(s.pairs[k].j, expected_pairs[k][1]);
+    EXPECT_GT(s.pairs[k].common, 100);
+    EXPECT_GT(s.pairs[k].correlation, 0.9f);
+    EXPECT_NEAR(s.pairs[k].ratio, 1.0f, 0.05f);
+  }
+  ASSERT_EQ(s.factors.size(), 3u);
+  EXPECT_FLOAT_EQ(s.factors[0].k, 1.0f);  // the reference
+  EXPECT_FLOAT_EQ(s.factors[0].b, 0.0f);
+  EXPECT_EQ(s.factors[1].name, "demo_2.hkl");
+  EXPECT_FLOAT_EQ(s.factors[1].k, s.factors[2].k);  // the same file twice
+
+  ASSERT_EQ(r.error_model.size(), 3u);
+  for (const ErrorModelRow& e : r.error_model) {
+    EXPECT_NEAR(e.isa, 1.0f / std::sqrt(e.a * e.b), 0.01f * e.isa) << e.name;
+    EXPECT_GT(e.isa0, 0.0f);
+  }
+
+  // Three kinds, each for the two output files: the merged one has two data sets.
+  ASSERT_EQ(r.corrections.size(), 6u);
+  const CorrectionKind kinds[3] = {CorrectionKind::kDecay, CorrectionKind::kModulation, CorrectionKind::kAbsorption};
+  const char* stems[3] = {"DECAY", "MODPIX", "ABSORP"};
+  for (size_t k = 0; k < 6; ++k) {
+    const CorrectionGroup& g = r.corrections[k];
+    EXPECT_EQ(g.kind, kinds[k / 2]);
+    EXPECT_EQ(g.output_file, k % 2 == 0 ? "demo_merged.hkl" : "demo_unmerged.hkl");
+    EXPECT_GT(g.factors, 0);
+    EXPECT_GT(g.chi2, 0.0f);
+    EXPECT_GE(g.cycles, 1);
+    ASSERT_EQ(g.images.size(), k % 2 == 0 ? 2u : 1u);
+    for (size_t m = 0; m < g.images.size(); ++m) {
+      const CorrectionImage& im = g.images[m];
+      const std::string number = k % 2 == 0 ? "00" + std::to_string(m + 1) : "003";
+      EXPECT_EQ(im.file, std::string(stems[k / 2]) + "_" + number + ".cbf");
+      EXPECT_GE(im.nx, 1);
+      EXPECT_GE(im.ny, 1);
+      EXPECT_LT(im.xmin, im.xmax);
+      EXPECT_GT(im.reflections, 1000);
+      if (g.kind == CorrectionKind::kAbsorption) {
+        EXPECT_EQ(im.surface.size(), 13u);
+      }
+      if (g.kind == CorrectionKind::kDecay) {
+        EXPECT_LT(im.ymax, 1.0f);  // SS, not pixels
+      }
+    }
+  }
+}
+
+TEST_F(DemoReport, StatisticsTablesAddUp) {
+  const RunReport& r = *report_;
+  ASSERT_EQ(r.statistics.size(), 2u);
+  for (const OutputStatistics& o : r.statistics) {
+    SCOPED_TRACE(o.file);
+    ASSERT_EQ(o.shells.size(), 20u);
+    EXPECT_FALSE(o.friedel);
+    long observed = 0, unique = 0, possible = 0, compared = 0;
+    float previous_limit = 1e9f;
+    for (const ShellStatistics& s : o.shells) {
+      observed += s.observed, unique += s.unique, possible += s.possible, compared += s.compared;
+      EXPECT_LT(s.limit, previous_limit);
+      previous_limit = s.limit;
+      // Every column read from its own place: the printed completeness is UNIQUE/POSSIBLE.
+      EXPECT_NEAR(s.completeness, 100.0f * static_cast<float>(s.unique) / static_cast<float>(s.possible), 0.051f);
+      EXPECT_GT(s.i_sigma, 1.0f);
+      EXPECT_GT(s.r_meas, s.r_observed);
+      EXPECT_GT(s.cc_half, 90.0f);
+      EXPECT_TRUE(s.cc_half_significant);
+      EXPECT_GE(s.nano, 0);
+    }
+    EXPECT_FLOAT_EQ(o.shells.back().limit, 2.0f);
+    EXPECT_EQ(o.total.observed, observed);
+    EXPECT_EQ(o.total.unique, unique);
+    EXPECT_EQ(o.total.possible, possible);
+    EXPECT_EQ(o.total.compared, compared);
+    EXPECT_EQ(o.written, o.merged ? o.total.unique : o.total.observed);
+    EXPECT_EQ(o.considered - o.rejected, o.total.observed);
+    EXPECT_GT(o.total.nano, 0);
+    EXPECT_GT(o.total.sig_ano, 0.5f);
+  }
+  ASSERT_EQ(r.statistics[0].inputs.size(), 2u);
+  ASSERT_EQ(r.statistics[1].inputs.size(), 1u);
+  long compared = 0;
+  for (const InputRFactors& in : r.statistics[0].inputs) {
+    ASSERT_EQ(in.limit.size(), 20u);
+    long sum = 0;
+    for (long c : in.compared) sum += c;
+    EXPECT_EQ(sum, in.total_compared) << in.name;
+    compared += sum;
+  }
+  EXPECT_EQ(compared, r.statistics[0].total.compared);
+}
+
+TEST_F(DemoReport, WilsonSections) {
+  const RunReport& r = *report_;
+  ASSERT_EQ(r.wilson.size(), 2u);
+  EXPECT_EQ(r.wilson[0].file, "demo_merged.hkl");
+  for (const WilsonSection& w : r.wilson) {
+    SCOPED_TRACE(w.file);
+    EXPECT_GT(w.b, 5.0f);
+    EXPECT_GT(w.correlation, 0.9f);
+    ASSERT_EQ(w.shells.size(), 19u);
+    for (const WilsonShell& s : w.shells) {
+      EXPECT_NEAR(s.log_mean, std::log(s.mean_intensity), 0.002f);
+      EXPECT_NEAR(s.resolution, 1.0f / std::sqrt(4.0f * s.ss), 0.05f * s.resolution);
+    }
+    for (const std::vector<MomentRow>* m : {&w.centric_moments, &w.acentric_moments}) {
+      ASSERT_EQ(m->size(), 20u);
+      EXPECT_EQ(m->back().resolution, 0.0f);  // the overall row
+      long count = 0;
+      for (size_t k = 0; k + 1 < m->size(); ++k) count += (*m)[k].count;
+      EXPECT_EQ(count, m->back().count);
+    }
+    for (const std::vector<CumulativeRow>* c : {&w.centric_cumulative, &w.acentric_cumulative}) {
+      ASSERT_EQ(c->size(), 20u);
+      for (float ratio : c->back().ratio) EXPECT_NEAR(ratio, 1.0f, 0.2f);
+    }
+    EXPECT_EQ(w.centric_cumulative.back().count, w.centric_moments.back().count);
+  }
+}
+
+// A report cut anywhere before its timing lines is refused as unfinished.
+TEST_F(DemoReport, CutReportIsUnfinished) {
+  const std::string& text = *text_;
+  for (const char* cut : {"READING INPUT REFLECTION DATA FILES", "CORRECTION PARAMETERS FOR THE STANDARD ERROR",
+                          "WILSON STATISTICS OF SCALED DATA SET: demo_unmerged", " elapsed wall-clock time"}) {
+    const size_t p = text.find(cut);
+    ASSERT_NE(p, std::string::npos) << cut;
+    const std::string message = error_of(text.substr(0, p));
+    EXPECT_EQ(message, " !!! ERROR !!! THE RUN THAT WROTE VELMAR.LP HAS NOT FINISHED (NO TIMING LINES AT ITS END)")
+        << cut;
+  }
+}
+
+TEST(RunReport, FailedRunAndOtherFilesAreRefused) {
+  TempDir d;
+  d.write("VELMAR.INP", "OUTPUT_FILE=out.hkl\nINPUT_FILE=missing.hkl\n");
+  const testing::RunResult run = testing::run_velmar(d);
+  ASSERT_EQ(run.status, 1);
+  const std::string message = error_of(run.report);
+  EXPECT_TRUE(message.starts_with(" !!! ERROR !!! THE RUN THAT WROTE VELMAR.LP STOPPED WITH AN ERROR:\n   !!! ERROR !!!"))
+      << message;
+  EXPECT_TRUE(testing::contains(message, "missing.hkl") || testing::contains(message, "CANNOT")) << message;
+
+  EXPECT_EQ(error_of(""), " !!! ERROR !!! VELMAR.LP IS NOT A VELMAR REPORT FILE");
+  EXPECT_EQ(error_of("some text\n cpu time used by VELMAR        0.1 sec\n"),
+            " !!! ERROR !!! VELMAR.LP IS NOT A VELMAR REPORT FILE");
+}
+
+// A cell 15 % off the files' headers: every row of the loading table is followed by its
+// warning, and the table is read to its end.
+TEST(RunReport, WarningsBetweenRowsOfTheLoadingTable) {
+  TempDir d;
+  ASSERT_EQ(testing::run_demo(d).status, 0);
+  std::string control = d.read("VELMAR.INP");
+  control = "SPACE_GROUP_NUMBER=96\nUNIT_CELL_CONSTANTS= 50 50 34.5 90 90 90\n" + control;
+  d.write("VELMAR.INP", control);
+  const testing::RunResult run = testing::run_velmar(d);
+  ASSERT_EQ(run.status, 0) << run.terminal;
+  const RunReport r = read_run_report(run.report, "VELMAR.LP");
+  ASSERT_EQ(r.data_sets.size(), 3u);
+  EXPECT_EQ(r.data_sets[2].number, 3);
+  EXPECT_FLOAT_EQ(r.cell[2], 34.5f);
+  size_t warnings = 0;
+  for (const RunMessage& m : r.messages)
+    warnings += m.text == "!!! WARNING !!! INCONSISTENT SPACE GROUP OR CELL CONSTANTS";
+  EXPECT_EQ(warnings, 3u);
+  EXPECT_EQ(r.statistics.size(), 2u);
+}
+
+// The overall scaling in its layout with a small correlation: the warning between the pairs
+// and the factors is a message of the run, and the factors are still read.
+TEST(RunReport, ScalingWarningBeforeTheFactorTable) {
+  std::string t = banner() + "\n\n" + stars(78) + "\n                OVERALL SCALING AND CRYSTAL DISORDER CORRECTION\n" +
+                  stars(78) + "\n\n      CORRELATIONS BETWEEN INPUT DATA SETS AFTER CORRECTIONS\n\n" +
+                  " DATA SETS  NUMBER OF COMMON  CORRELATION   RATIO OF COMMON   B-FACTOR\n" +
+                  "  #i   #j     REFLECTIONS     BETWEEN i,j  INTENSITIES (i/j)  BETWEEN i,j\n\n";
+  t += fmt_i(1, 5) + fmt_i(2, 5) + fmt_i(40, 12) + fmt_f(0.45, 16, 3) + fmt_f(1.02, 18, 4) + fmt_f(-0.5, 15, 4) + "\n";
+  t += "\n\n !!! WARNING !!! SOME CORRELATION FACTORS ARE DANGEROUSLY SMALL.\n *** DATA SETS MAY BE INCOMPATIBLE.***\n";
+  t += "\n\n K*EXP(B*SS) = Factor applied to intensities\n    SS       = (2sin(theta)/lambda)^2\n\n"
+       "     K        B           DATA SET NAME\n";
+  t += fmt_f(1.0, 10, 4) + fmt_f(0.0, 8, 3) + "    " + fmt_char("one.hkl", 50) + "\n";
+  t += fmt_f(0.5, 10, 4) + fmt_f(-3.25, 8, 3) + "    " + fmt_char("two.hkl", 50) + "\n";
+  const RunReport r = read_run_report(t + timing(), "VELMAR.LP");
+  ASSERT_EQ(r.scaling.size(), 1u);
+  ASSERT_EQ(r.scaling[0].pairs.size(), 1u);
+  EXPECT_EQ(r.scaling[0].pairs[0].common, 40);
+  EXPECT_FLOAT_EQ(r.scaling[0].pairs[0].correlation, 0.45f);
+  EXPECT_FLOAT_EQ(r.scaling[0].pairs[0].b, -0.5f);
+  ASSERT_EQ(r.scaling[0].factors.size(), 2u);
+  EXPECT_FLOAT_EQ(r.scaling[0].factors[1].b, -3.25f);
+  EXPECT_EQ(r.scaling[0].factors[1].name, "two.hkl");
+  ASSERT_EQ(r.messages.size(), 1u);
+  EXPECT_EQ(r.messages[0].text,
+            "!!! WARNING !!! SOME CORRELATION FACTORS ARE DANGEROUSLY SMALL.\n*** DATA SETS MAY BE INCOMPATIBLE.***");
+}
+
+// One data set from merged input: no overall scaling, and whatever else the run printed.
+TEST(RunReport, SingleDataSetHasNoScalingSection) {
+  TempDir d;
+  ASSERT_TRUE(testing::synthesize(d, "one.hkl", "--sg 19 --cell 40 50 60 90 90 90 --dmin 2.5 --obs 3000"));
+  d.write("VELMAR.INP", "OUTPUT_FILE=merged.hkl\nMERGE=TRUE\nINPUT_FILE=one.hkl\n");
+  const testing::RunResult run = testing::run_velmar(d);
+  ASSERT_EQ(run.status, 0) << run.terminal;
+  const RunReport r = read_run_report(run.report, "VELMAR.LP");
+  EXPECT_TRUE(r.scaling.empty());
+  EXPECT_EQ(r.data_sets.size(), 1u);
+  ASSERT_EQ(r.statistics.size(), 1u);
+  EXPECT_TRUE(r.statistics[0].friedel);
+  EXPECT_EQ(r.wilson.size(), 1u);
+}
+
+std::string decay_pair(const std::string& a, const std::string& ca, const std::string& b, const std::string& cb,
+                       const std::vector<std::pair<float, long>>& shells, long total, float r) {
+  std::string s = "\n\n First  INPUT_FILE= " + a + "\n      CRYSTAL_NAME= " + ca + "\n Second INPUT_FILE= " + b +
+                  "\n      CRYSTAL_NAME= " + cb + "\n\n RESOLUTION    NUMBER    CORRELATION\n   LIMIT      OF PAIRS      FACTOR\n";
+  for (const auto& [limit, n] : shells) s += fmt_f(limit, 9, 2) + fmt_i(n, 12) + fmt_f(0.5, 13, 3) + "\n";
+  return s + "    total" + fmt_i(total, 12) + fmt_f(r, 13, 3) + "\n";
+}
+
+std::string dose_row(float s0, bool s0held, float s1, float r0, bool r0held, float r1, const std::string& name) {
+  return "  " + fmt_f(s0, 10, 3) + (s0held ? "*" : " ") + " " + fmt_f(s1, 10, 3) + "  " + fmt_f(r0, 10, 3) +
+         (r0held ? "*" : " ") + " " + fmt_f(r1, 10, 3) + "  " + name + "\n";
+}
+
+std::string zero_dose_row(const std::string& limit, long nunique, long n0, float ratio, float s, long nfree) {
+  return limit + fmt_i(nunique, 10) + fmt_i(n0, 8) + fmt_f(ratio, 10, 1) + fmt_f(s, 12, 3) + fmt_i(nfree, 9) + "\n";
+}
+
+std::string zero_dose_text() {
+  std::string t = "\n\n" + stars(78) + "\n          RESULTS FROM ZERO-DOSE EXTRAPOLATION OF REFLECTION INTENSITIES\n" +
+                  stars(78) + "\n Radiation damage can lead to localized modifications of the structure.\n" +
+                  "\n To avoid overfitting the data, VELMAR starts with the hypothesis that\n" +
+                  " b(h)=0 and rejects this assumption if its probability is below" + fmt_f(5.0, 5, 1) + "%.\n" +
+                  "CORRELATION OF COMMON DECAY-FACTORS BETWEEN INPUT DATA SETS\n" + std::string(59, '-') + "\n";
+  t += decay_pair("a.hkl", "XTAL1", "b.hkl", "XTAL1", {{4.0f, 120}, {3.0f, 200}, {2.5f, 80}}, 400, 0.812f);
+  t += decay_pair("a.hkl", "XTAL1", "c.hkl", "XTAL2", {{4.0f, 3}}, 3, 0.2f);
+  t += " !!! WARNING !!! INSIGNIFICANT CORRELATION\n";
+  t += decay_pair("b.hkl", "XTAL1", "c.hkl", "XTAL1", {{4.0f, 30}, {3.0f, 40}}, 70, -0.4f);
+  t += " !!! WARNING !!! DECAY FACTORS OF THE TWO DATA SETS TAKEN\n                 FROM THE SAME CRYSTAL ANTI-CORRELATE.\n";
+  t += "\n !!! ERROR !!! UNABLE TO REFINE \"DOSE_RATE=\" PARAMETERS FOR\n"
+       "               CRYSTAL_NAME= XTAL2\n               RETURN CODE IS  IER= -3\n"
+       "               THE UNREFINED PARAMETERS WILL BE USED INSTEAD.\n";
+  t += "\n\n           X-RAY DOSE PARAMETERS USED FOR EACH INPUT DATA SET\n           " + std::string(50, '-') + "\n";
+  t += "\n\n CRYSTAL_NAME= XTAL1\n        STARTING_DOSE             DOSE_RATE       NAME OF INPUT FILE\n"
+       "     initial    refined      initial    refined\n\n";
+  t += dose_row(0.0f, true, 0.0f, 1.0f, true, 1.0f, "a.hkl");
+  t += dose_row(0.0f, false, 95.25f, 1.0f, false, 1.125f, "b.hkl");
+  t += "\n\n CRYSTAL_NAME= XTAL2\n        STARTING_DOSE             DOSE_RATE       NAME OF INPUT FILE\n"
+       "     initial    refined      initial    refined\n\n";
+  t += dose_row(10.0f, false, 10.0f, 2.0f, false, 2.0f, "c.hkl");
+  t += "\n\n           STATISTICS OF 0-DOSE CORRECTED DATA FROM EACH CRYSTAL\n           " + std::string(53, '-') +
+       "\n\n NUNIQUE = Number of unique reflections with enough symmetry-\n";
+  t += "\n\n CRYSTAL_NAME= XTAL1\n\n RESOLUTION  NUNIQUE  N0-DOSE  N0-DOSE/   S_corr/    NFREE\n"
+       "   LIMIT                        NERROR    S_norm\n";
+  t += zero_dose_row(fmt_f(4.0, 9, 2), 500, 120, 24.5f, 0.912f, 3000);
+  t += zero_dose_row(fmt_f(2.5, 9, 2), 800, 0, 0.0f, 1.0f, 0);
+  t += zero_dose_row("    total", 1300, 120, 24.5f, 0.95f, 3000);
+  t += "\n\n CRYSTAL_NAME= XTAL2\n\n RESOLUTION  NUNIQUE  N0-DOSE  N0-DOSE/   S_corr/    NFREE\n"
+       "   LIMIT                        NERROR    S_norm\n";
+  t += zero_dose_row("    total", 0, 0, 0.0f, 1.0f, 0);
+  // Sigma scaling with 25 bins: the values continue on a second line under the same head.
+  t += std::string(" ") + std::string(78, '*') + "\n              SCALING FACTORS FOR Sigma(I) AS FUNCTION OF RESOLUTION\n" +
+       stars(78) + "\n SCALING FACTORS FOR Sigma(I) FOR DATA SET " + fmt_char("a.hkl", 50) + "\n" +
+       std::string(34, ' ') + " RESOLUTION (ANGSTROM)  \n";
+  std::string res = "        ", fac = " FACTOR ";
+  for (int k = 0; k < 25; ++k) {
+    if (k == 20) res += "\n        ", fac += "\n FACTOR ";
+    put_f(res, 10.0 - 0.3 * k, 6, 2);
+    put_f(fac, 1.0 + 0.01 * k, 6, 2);
+  }
+  return t + res + "\n" + fac + "\n";
+}
+
+TEST(RunReport, ZeroDoseSectionsInTheirLayouts) {
+  const RunReport r = read_run_report(banner() + zero_dose_text() + timing(), "VELMAR.LP");
+  const ZeroDose& z = r.zero_dose;
+  ASSERT_TRUE(z.present);
+  EXPECT_FLOAT_EQ(z.level_percent, 5.0f);
+  ASSERT_EQ(z.correlations.size(), 3u);
+  const DecayCorrelation& c = z.correlations[0];
+  EXPECT_EQ(c.first, "a.hkl");
+  EXPECT_EQ(c.first_crystal, "XTAL1");
+  EXPECT_EQ(c.second, "b.hkl");
+  EXPECT_EQ(c.second_crystal, "XTAL1");
+  EXPECT_EQ(c.limit, (std::vector<float>{4.0f, 3.0f, 2.5f}));
+  EXPECT_EQ(c.pairs, (std::vector<long>{120, 200, 80}));
+  EXPECT_EQ(c.total_pairs, 400);
+  EXPECT_FLOAT_EQ(c.total_correlation, 0.812f);
+  EXPECT_TRUE(c.warning.empty());
+  EXPECT_EQ(z.correlations[1].second_crystal, "XTAL2");
+  EXPECT_EQ(z.correlations[1].warning, "!!! WARNING !!! INSIGNIFICANT CORRELATION");
+  EXPECT_FLOAT_EQ(z.correlations[2].total_correlation, -0.4f);
+  EXPECT_EQ(z.correlations[2].warning,
+            "!!! WARNING !!! DECAY FACTORS OF THE TWO DATA SETS TAKEN FROM THE SAME CRYSTAL ANTI-CORRELATE.");
+
+  ASSERT_EQ(z.doses.size(), 2u);
+  EXPECT_EQ(z.doses[0].crystal, "XTAL1");
+  ASSERT_EQ(z.doses[0].rows.size(), 2u);
+  EXPECT_TRUE(z.doses[0].rows[0].start_held);
+  EXPECT_TRUE(z.doses[0].rows[0].rate_held);
+  EXPECT_FALSE(z.doses[0].rows[1].start_held);
+  EXPECT_FLOAT_EQ(z.doses[0].rows[1].start_refined, 95.25f);
+  EXPECT_FLOAT_EQ(z.doses[0].rows[1].rate_refined, 1.125f);
+  EXPECT_EQ(z.doses[0].rows[1].name, "b.hkl");
+  ASSERT_EQ(z.doses[1].rows.size(), 1u);
+  EXPECT_FLOAT_EQ(z.doses[1].rows[0].rate_initial, 2.0f);
+
+  ASSERT_EQ(z.statistics.size(), 2u);
+  ASSERT_EQ(z.statistics[0].shells.size(), 2u);
+  EXPECT_FLOAT_EQ(z.statistics[0].shells[0].limit, 4.0f);
+  EXPECT_EQ(z.statistics[0].shells[0].nunique, 500);
+  EXPECT_EQ(z.statistics[0].shells[0].corrected, 120);
+  EXPECT_FLOAT_EQ(z.statistics[0].shells[0].corrected_per_error, 24.5f);
+  EXPECT_FLOAT_EQ(z.statistics[0].shells[0].sigma_ratio, 0.912f);
+  EXPECT_EQ(z.statistics[0].shells[0].nfree, 3000);
+  EXPECT_EQ(z.statistics[0].total.nunique, 1300);
+  EXPECT_FLOAT_EQ(z.statistics[0].total.sigma_ratio, 0.95f);
+  EXPECT_TRUE(z.statistics[1].shells.empty());
+
+  ASSERT_EQ(z.sigma_scaling.size(), 1u);
+  EXPECT_EQ(z.sigma_scaling[0].name, "a.hkl");
+  ASSERT_EQ(z.sigma_scaling[0].resolution.size(), 25u);
+  ASSERT_EQ(z.sigma_scaling[0].factor.size(), 25u);
+  EXPECT_FLOAT_EQ(z.sigma_scaling[0].resolution[24], 2.8f);
+  EXPECT_FLOAT_EQ(z.sigma_scaling[0].factor[24], 1.24f);
+
+  // The warnings and the refinement failure are the run's messages, in order; the run went on.
+  ASSERT_EQ(r.messages.size(), 3u);
+  EXPECT_FALSE(r.messages[0].error);
+  EXPECT_EQ(r.messages[1].text,
+            "!!! WARNING !!! DECAY FACTORS OF THE TWO DATA SETS TAKEN\nFROM THE SAME CRYSTAL ANTI-CORRELATE.");
+  EXPECT_TRUE(r.messages[2].error);
+  EXPECT_EQ(r.messages[2].text,
+            "!!! ERROR !!! UNABLE TO REFINE \"DOSE_RATE=\" PARAMETERS FOR\nCRYSTAL_NAME= XTAL2\n"
+            "RETURN CODE IS  IER= -3\nTHE UNREFINED PARAMETERS WILL BE USED INSTEAD.");
+  EXPECT_FLOAT_EQ(r.wall_seconds, 2.5f);
+}
+
+// Fields too narrow for their value print as asterisks: such a value is missing, not zero,
+// and the row is still read.
+TEST(RunReport, AsteriskFieldsReadAsMissing) {
+  const std::string text = banner() +
+                           "\n\n           STATISTICS OF 0-DOSE CORRECTED DATA FROM EACH CRYSTAL\n\n CRYSTAL_NAME= X\n"
+                           "\n RESOLUTION  NUNIQUE  N0-DOSE  N0-DOSE/   S_corr/    NFREE\n"
+                           "   LIMIT                        NERROR    S_norm\n" +
+                           zero_dose_row(fmt_f(3.0, 9, 2), 10, 5, 123456789.0f, 0.9f, 77) + timing();
+  const RunReport r = read_run_report(text, "VELMAR.LP");
+  ASSERT_EQ(r.zero_dose.statistics.size(), 1u);
+  ASSERT_EQ(r.zero_dose.statistics[0].shells.size(), 1u);
+  const ZeroDoseShell& s = r.zero_dose.statistics[0].shells[0];
+  EXPECT_TRUE(std::isnan(s.corrected_per_error));
+  EXPECT_FLOAT_EQ(s.sigma_ratio, 0.9f);
+  EXPECT_EQ(s.nfree, 77);
+}
+
+}  // namespace
+}  // namespace velmar::report
