@@ -5,6 +5,7 @@
 
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velmar {
@@ -46,41 +47,26 @@ TEST(FortranFormat, RealDescriptorsMatchFortranRuntime) {
   for (const auto& c : cases) EXPECT_EQ(row(c.v), c.expected) << "value " << c.v;
 }
 
-TEST(FortranFormat, ThreeDigitExponentsDropTheLetter) {
-  EXPECT_EQ(fmt_e(1.0e-100, 15, 7), "  0.1000000E-99");
-  EXPECT_EQ(fmt_e(1e200, 13, 4), "   0.1000+201");
-  EXPECT_EQ(fmt_es(-2.5e-120, 12, 4), " -2.5000-120");
-}
-
-TEST(FortranFormat, FixedPointRounding) {
-  EXPECT_EQ(fmt_f(-3.0, 5, 1), " -3.0");
-  EXPECT_EQ(fmt_f(0.05f, 6, 1), "   0.1");
-  EXPECT_EQ(fmt_f(-0.005f, 8, 2), "   -0.00");
-}
-
-TEST(FortranFormat, IntegersAndOverflow) {
-  EXPECT_EQ(fmt_i(123, 6), "   123");
-  EXPECT_EQ(fmt_i(-12, 3), "-12");
-  EXPECT_EQ(fmt_i(100, 2), "**");
-  EXPECT_EQ(fmt_i(-32767, 6), "-32767");
-  EXPECT_EQ(fmt_i(-1, 2), "-1");
-}
-
-TEST(FortranFormat, CharacterFields) {
-  EXPECT_EQ(fmt_a("ab", 5), "   ab");
-  EXPECT_EQ(fmt_a("abcdef", 3), "abc");
-  std::string s;
-  put_char(s, "name", 6);
-  put_char(s, "toolong", 3);
-  EXPECT_EQ(s, "name  too");
-}
-
-TEST(FortranFormat, NonFiniteValues) {
+// Three-digit exponents drop the letter; a negative value printed as zero keeps its sign;
+// overflow fills the field with stars; A right-justifies, put_char pads on the right.
+TEST(FortranFormat, OtherDescriptors) {
   const double inf = std::numeric_limits<double>::infinity();
-  EXPECT_EQ(fmt_f(inf, 9, 2), " Infinity");
-  EXPECT_EQ(fmt_f(-inf, 6, 2), "  -Inf");
-  EXPECT_EQ(fmt_es(std::numeric_limits<double>::quiet_NaN(), 11, 3), "        NaN");
-  EXPECT_EQ(fmt_f(inf, 2, 0), "**");
+  std::string chars;
+  put_char(chars, "name", 6);
+  put_char(chars, "toolong", 3);
+  const std::pair<std::string, const char*> cases[] = {
+      {fmt_e(1.0e-100, 15, 7), "  0.1000000E-99"}, {fmt_e(1e200, 13, 4), "   0.1000+201"},
+      {fmt_es(-2.5e-120, 12, 4), " -2.5000-120"},  {fmt_f(-3.0, 5, 1), " -3.0"},
+      {fmt_f(0.05f, 6, 1), "   0.1"},              {fmt_f(-0.005f, 8, 2), "   -0.00"},
+      {fmt_i(123, 6), "   123"},                   {fmt_i(-12, 3), "-12"},
+      {fmt_i(100, 2), "**"},                       {fmt_i(-32767, 6), "-32767"},
+      {fmt_i(-1, 2), "-1"},                        {fmt_a("ab", 5), "   ab"},
+      {fmt_a("abcdef", 3), "abc"},                 {chars, "name  too"},
+      {fmt_f(inf, 9, 2), " Infinity"},             {fmt_f(-inf, 6, 2), "  -Inf"},
+      {fmt_f(inf, 2, 0), "**"},
+      {fmt_es(std::numeric_limits<double>::quiet_NaN(), 11, 3), "        NaN"},
+  };
+  for (const auto& [got, expected] : cases) EXPECT_EQ(got, expected);
 }
 
 }  // namespace

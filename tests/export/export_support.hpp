@@ -1,5 +1,6 @@
-// Helpers of the export tests: an independent reader of VELMAR output files, velmar-export
-// runs, and the read-back of MTZ and mmCIF files through gemmi's Python module.
+// Helpers of the export tests: a reader of VELMAR output files independent of the
+// exporter's, hand-made output files, velmar-export runs, and the read-back of MTZ and mmCIF
+// files through gemmi's Python module (read_back.py).
 #pragma once
 
 #include <array>
@@ -15,14 +16,13 @@
 
 namespace velmar::testing {
 
-// The values of a VELMAR output file as the tests read it: header values and the records,
-// each as its numbers.
+// A VELMAR output file as the tests read it: header values and each record as its numbers.
 struct KvdText {
   bool merged = false, friedel = true;
   int space_group = 0;
   std::array<float, 6> cell{};
   std::map<int, float> wavelength;  // per ISET
-  std::map<int, std::string> input_file;
+  std::map<int, std::string> input_file, crystal;  // per ISET; a crystal only when dose-corrected
   std::vector<std::vector<float>> records;
 };
 
@@ -34,39 +34,44 @@ inline std::string after(const std::string& line, const std::string& word) {
 inline KvdText read_kvd_text(const std::string& text) {
   KvdText k;
   std::istringstream in(text);
-  std::string line;
   bool data = false;
-  while (std::getline(in, line)) {
-    if (line.find("!END_OF_HEADER") != std::string::npos) data = true;
-    if (line.find("!END_OF_DATA") != std::string::npos) break;
-    if (line.find('!') == std::string::npos && data) {
-      std::istringstream f(line);
-      std::vector<float> r;
-      std::string token;
-      while (f >> token) r.push_back(std::strtof(token.c_str(), nullptr));
-      k.records.push_back(r);
-      continue;
+  for (std::string line; std::getline(in, line) && !line.starts_with("!END_OF_DATA");) {
+    std::istringstream values(after(line, "="));
+    if (data && line.find('!') == std::string::npos) {
+      values.str(line);
+      k.records.emplace_back();
+      for (float v; values >> v;) k.records.back().push_back(v);
     }
+    data = data || line.starts_with("!END_OF_HEADER");
     if (line.starts_with("!FORMAT=")) {
       k.merged = line.find("MERGE=TRUE") != std::string::npos;
       k.friedel = line.find("FRIEDEL'S_LAW=TRUE") != std::string::npos;
     }
-    if (line.starts_with("!SPACE_GROUP_NUMBER=")) k.space_group = std::atoi(after(line, "=").c_str());
-    if (line.starts_with("!UNIT_CELL_CONSTANTS=")) {
-      std::istringstream f(after(line, "="));
-      for (float& c : k.cell) f >> c;
-    }
-    if (line.starts_with("! ISET=")) {
-      const int iset = std::atoi(after(line, "ISET=").c_str());
-      if (line.find("X-RAY_WAVELENGTH=") != std::string::npos)
-        k.wavelength[iset] = std::strtof(after(line, "X-RAY_WAVELENGTH=").c_str(), nullptr);
-      if (line.find("INPUT_FILE=") != std::string::npos) k.input_file[iset] = after(line, "INPUT_FILE=");
-    }
+    if (line.starts_with("!SPACE_GROUP_NUMBER=")) values >> k.space_group;
+    if (line.starts_with("!UNIT_CELL_CONSTANTS="))
+      for (float& c : k.cell) values >> c;
+    const int iset = std::atoi(after(line, "! ISET=").c_str());
+    if (iset > 0 && line.find("X-RAY_WAVELENGTH=") != std::string::npos)
+      k.wavelength[iset] = std::strtof(after(line, "X-RAY_WAVELENGTH=").c_str(), nullptr);
+    if (iset > 0 && line.find("INPUT_FILE=") != std::string::npos) k.input_file[iset] = after(line, "INPUT_FILE=");
+    if (iset > 0 && line.find("CRYSTAL_NAME= ") != std::string::npos) k.crystal[iset] = after(line, "CRYSTAL_NAME= ");
   }
   return k;
 }
 
-// Lines of read_back.py, split at tabs.
+// A table of a read-back file: the columns of an MTZ file ("LABEL:TYPE") or a category of an
+// mmCIF file, with its rows.
+struct Table {
+  std::vector<std::string> tags;
+  std::vector<std::vector<std::string>> rows;
+  int column(const std::string& tag) const {
+    for (size_t i = 0; i < tags.size(); ++i)
+      if (tags[i] == tag) return int(i);
+    return -1;
+  }
+};
+
+// The lines of read_back.py, split at tabs; each begins with a word naming its kind.
 struct ReadBack {
   int status = -1;
   std::vector<std::vector<std::string>> lines;
@@ -74,19 +79,32 @@ struct ReadBack {
   std::vector<std::vector<std::string>> all(const std::string& kind) const {
     std::vector<std::vector<std::string>> out;
     for (const auto& l : lines)
-      if (!l.empty() && l[0] == kind) out.push_back(l);
+      if (l[0] == kind) out.push_back(l);
     return out;
   }
-  std::vector<std::string> first(const std::string& kind) const {
+  // Field i of the first line of the kind, or "".
+  std::string field(const std::string& kind, size_t i) const {
     for (const auto& l : lines)
-      if (!l.empty() && l[0] == kind) return l;
+      if (l[0] == kind) return i < l.size() ? l[i] : std::string();
     return {};
   }
-  // The value of a CIF pair, or "" when absent.
-  std::string pair(const std::string& tag) const {
-    for (const auto& l : lines)
-      if (l.size() == 3 && l[0] == "pair" && l[1] == tag) return l[2];
-    return {};
+  // The mmCIF category ("_refln."), empty when absent; category("") of an MTZ file is its
+  // columns and rows.
+  Table category(const std::string& name) const {
+    Table t;
+    bool inside = false;
+    for (const auto& l : lines) {
+      if (l[0] == "loop") inside = l.size() > 1 && l[1].starts_with(name);
+      if (l[0] == "loop" && inside) t.tags.assign(l.begin() + 1, l.end());
+      if (l[0] == "row" && inside) t.rows.emplace_back(l.begin() + 1, l.end());
+    }
+    return t;
+  }
+  // The value of an mmCIF item in the first row of its category, or "".
+  std::string value(const std::string& tag) const {
+    const Table t = category(tag.substr(0, tag.find('.') + 1));
+    const int c = t.column(tag);
+    return c < 0 || t.rows.empty() ? std::string() : t.rows[0][size_t(c)];
   }
 };
 
@@ -94,27 +112,20 @@ struct ReadBack {
 inline ReadBack read_back(const TempDir& dir, const std::string& kind, const std::string& file) {
   const CommandResult c = run_in(dir, std::string("/usr/bin/python3 '") + VELMAR_SOURCE_DIR +
                                           "/tests/export/read_back.py' " + kind + " '" + file + "' 2>&1");
-  ReadBack r;
-  r.status = c.status;
+  ReadBack r{c.status, {}};
   std::istringstream in(c.output);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::vector<std::string> fields;
-    size_t b = 0, e;
-    while ((e = line.find('\t', b)) != std::string::npos) {
-      fields.push_back(line.substr(b, e - b));
-      b = e + 1;
-    }
-    fields.push_back(line.substr(b));
-    r.lines.push_back(fields);
+  for (std::string line; std::getline(in, line);) {
+    r.lines.emplace_back();
+    std::istringstream fields(line);
+    for (std::string f; std::getline(fields, f, '\t');) r.lines.back().push_back(f);
+    if (r.lines.back().empty()) r.lines.back().push_back("");
   }
   return r;
 }
 
-// A number of a read-back line as a float ("?" and "nan" give NaN).
+// A read-back number ("?" and "." give NaN).
 inline float number(const std::string& s) {
-  if (s == "?" || s == ".") return std::nanf("");
-  return static_cast<float>(std::strtod(s.c_str(), nullptr));
+  return s == "?" || s == "." ? std::nanf("") : static_cast<float>(std::strtod(s.c_str(), nullptr));
 }
 
 inline bool same_value(float a, float b) { return (std::isnan(a) && std::isnan(b)) || a == b; }
@@ -125,10 +136,6 @@ inline CommandResult run_export(const TempDir& dir, const std::string& arguments
 }
 #endif
 
-}  // namespace velmar::testing
-
-namespace velmar::testing {
-
 // One data record of a hand-made VELMAR output file.
 struct TestRecord {
   int h = 0, k = 0, l = 0;
@@ -138,8 +145,7 @@ struct TestRecord {
 };
 
 // A VELMAR output file as the program writes it, with one input data set (ISET 1,
-// wavelength 1.5) and the given space group, cell text and records; `closed` false leaves
-// out the closing "!END_OF_DATA" line.
+// wavelength 1.5); `closed` false leaves out the closing "!END_OF_DATA" line.
 inline std::string velmar_file_text(bool merged, bool friedel, int space_group, const std::string& cell,
                                     const std::vector<TestRecord>& records, bool closed = true) {
   std::string s = std::string("!FORMAT=KVD_ASCII    MERGE=") + (merged ? "TRUE " : "FALSE") +
@@ -163,17 +169,6 @@ inline std::string velmar_file_text(bool merged, bool friedel, int space_group, 
   }
   if (closed) s += "!END_OF_DATA  \n";
   return s;
-}
-
-}  // namespace velmar::testing
-
-namespace velmar::testing {
-
-// A value as an ES11.3 field prints it.
-inline std::string fmt_es_text(float v) {
-  char field[16];
-  std::snprintf(field, sizeof field, "%11.3E", double(v));
-  return field;
 }
 
 }  // namespace velmar::testing

@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 """Reads an MTZ or mmCIF file with gemmi and prints what the export tests compare.
 
-    read_back.py mtz FILE     header, data sets, columns, batches (number, data set,
-                              cell, wavelength), then one line per row
-    read_back.py cif FILE     every pair and loop of the file's one block
+    read_back.py mtz FILE     header, data sets, batches (number, data set, cell,
+                              wavelength), then the columns (LABEL:TYPE) and one line per row
+    read_back.py cif FILE     every category of the file's one block as a table (a
+                              category of pairs as a table of one row)
 
 Every line is tab-separated and starts with a word naming its kind. Reals are printed with
 repr(), which reads back as the same number. Rows of an unmerged MTZ file are printed with
@@ -50,8 +51,6 @@ def read_mtz(path):
     line('sort', *mtz.sort_order)
     for d in mtz.datasets:
         line('dataset', d.id, d.project_name, d.crystal_name, d.dataset_name, real(d.wavelength))
-    for c in mtz.columns:
-        line('column', c.label, c.type, c.dataset_id)
     for b in mtz.batches:
         line('batch', b.number, b.dataset_id, *(real(x) for x in b.floats[:6]), real(b.floats[86]))
     asu = gemmi.ReciprocalAsu(sg)
@@ -61,6 +60,7 @@ def read_mtz(path):
     if mtz.batches:
         mtz.switch_to_original_hkl()
     columns = list(mtz.columns)
+    line('loop', *(c.label + ':' + c.type for c in columns))
     for i in range(mtz.nreflections):
         line('row', *(real(c[i]) for c in columns))
 
@@ -72,15 +72,11 @@ def cif_value(v):
 def read_cif(path):
     block = gemmi.cif.read(path).sole_block()
     line('block', block.name)
-    for item in block:
-        if item.pair is not None:
-            line('pair', item.pair[0], cif_value(item.pair[1]))
-        elif item.loop is not None:
-            loop = item.loop
-            line('loop', *loop.tags)
-            width = loop.width()
-            for r in range(loop.length()):
-                line('row', *(cif_value(loop.val(r, c)) for c in range(width)))
+    for name in block.get_mmcif_category_names():
+        table = block.find_mmcif_category(name)
+        line('loop', *table.tags)
+        for r in range(len(table)):
+            line('row', *(cif_value(table[r][c]) for c in range(table.width())))
 
 
 def main():

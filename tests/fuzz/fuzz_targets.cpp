@@ -65,51 +65,29 @@ void write_file(const std::filesystem::path& p, std::string_view bytes) {
 }
 
 // The directory the control-file target runs in, made once per process.
-class ControlFixture {
- public:
-  ControlFixture() {
+struct ControlDirectory {
+  std::filesystem::path dir;
+  ControlDirectory() {
     std::string pattern = (std::filesystem::temp_directory_path() / "velmar_fuzz_XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) throw ParserFault("cannot make the fixture directory");
-    dir_ = pattern;
-    write_file(dir_ / "a.hkl", kUnmergedHeader);
-    write_file(dir_ / "m.hkl", kMergedHeader);
-    write_file(dir_ / "t.hkl", "1 2 3 100 10\n");
+    dir = pattern;
+    write_file(dir / "a.hkl", kUnmergedHeader);
+    write_file(dir / "m.hkl", kMergedHeader);
+    write_file(dir / "t.hkl", "1 2 3 100 10\n");
   }
-  ~ControlFixture() {
+  ~ControlDirectory() {
     std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
+    std::filesystem::remove_all(dir, ec);
   }
-  ControlFixture(const ControlFixture&) = delete;
-  ControlFixture& operator=(const ControlFixture&) = delete;
-
-  const std::filesystem::path& dir() const { return dir_; }
-
-  // h.hkl holds the given bytes, or is absent.
-  void set_header_file(bool present, std::string_view bytes) const {
-    std::error_code ec;
-    if (present) write_file(dir_ / "h.hkl", bytes);
-    else std::filesystem::remove(dir_ / "h.hkl", ec);
-  }
-
- private:
-  std::filesystem::path dir_;
 };
 
-// Runs in a directory and returns to the previous one.
-class InDirectory {
- public:
-  explicit InDirectory(const std::filesystem::path& dir) : old_(std::filesystem::current_path()) {
-    std::filesystem::current_path(dir);
-  }
-  ~InDirectory() {
+// Returns to the working directory it was made in.
+struct BackTo {
+  std::filesystem::path old = std::filesystem::current_path();
+  ~BackTo() {
     std::error_code ec;
-    std::filesystem::current_path(old_, ec);
+    std::filesystem::current_path(old, ec);
   }
-  InDirectory(const InDirectory&) = delete;
-  InDirectory& operator=(const InDirectory&) = delete;
-
- private:
-  std::filesystem::path old_;
 };
 
 // What the later stages index with and rely on once the parser has accepted the file.
@@ -154,14 +132,17 @@ void check_line(const DataLine& d) {
 }  // namespace
 
 Outcome fuzz_control_file(const uint8_t* data, size_t size) {
-  static const ControlFixture fixture;
+  static const ControlDirectory fixture;
   std::string_view control = as_text(data, size);
   const size_t marker = control.find(kHeaderMarker);
-  const bool has_header = marker != std::string_view::npos;
-  fixture.set_header_file(has_header, has_header ? control.substr(marker + kHeaderMarker.size()) : "");
-  if (has_header) control = control.substr(0, marker);
-
-  InDirectory in(fixture.dir());
+  std::error_code ec;
+  std::filesystem::remove(fixture.dir / "h.hkl", ec);
+  if (marker != std::string_view::npos) {
+    write_file(fixture.dir / "h.hkl", control.substr(marker + kHeaderMarker.size()));
+    control = control.substr(0, marker);
+  }
+  const BackTo back;
+  std::filesystem::current_path(fixture.dir);
   ControlTables t;
   t.capacity = prescan_capacity(control);
   const Report silent{nullptr, nullptr};
