@@ -146,7 +146,7 @@ cell1=(10,12,14,90,100,90)
 refl1=[(1,1,1,500,10),(2,1,1,300,10),(1,2,-1,800,10),(2,2,1,150,10),(1,3,2,420,10),(3,1,-2,90,10),(2,3,1,260,10),
 (3,2,2,60,10),(1,1,-3,700,10),(4,1,1,30,10),(1,0,1,900,10),(2,0,-1,100,10),(3,0,1,350,10),(1,0,3,45,10),(4,0,-2,10,10),
 (0,2,0,640,10),(2,1,-3,-30,10),(3,3,1,-29,10)]
-# case 2: about 200 reflections in P2 with pseudo-random Wilson intensities and one alien
+# case 2: about 400 reflections in P2 with pseudo-random Wilson intensities and four aliens
 cell2=(30,40,50,90,100,90)
 st=[12345]
 def u():
@@ -167,7 +167,9 @@ for h in range(-4,5):
       else: i=-mean*math.log(u())
       i=round(i+10*math.sqrt(-2*math.log(u()))*math.cos(2*math.pi*u()),2)
       refl2.append((h,k,l,i,10.0))
-refl2[100]=(refl2[100][0],refl2[100][1],refl2[100][2],60000.0,50.0)
+# aliens: three acentric at different resolutions and one centric (h0l), scored by the erfc rule
+for n,i in ((100,60000.0),(10,25000.0),(300,20000.0),(next(n for n,r in enumerate(refl2) if r[:2]==(2,0)),150000.0)):
+    refl2[n]=refl2[n][:3]+(i,50.0)
 cases={'1':(cell1,refl1),'2':(cell2,refl2)}
 cell,refl=cases[out]
 R,_=cellB(cell)

@@ -1,11 +1,12 @@
-// Shell statistics of small hand-made data sets: recomputed here from their definitions
-// (completeness, R-factors, R-meas, I/sigma, CC(1/2), anomalous signal, per-set R-factors),
-// ccmin, the half-set generator, the printed layout line for line, and whole runs.
+// Shell statistics of small hand-made data sets against an independent recomputation from
+// their definitions, the possible counts at a shell limit, ccmin, the half-set generator,
+// the printed layout line for line, and whole runs.
 #include "statistics/statistics.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <set>
@@ -24,19 +25,15 @@ using namespace velmar::testing;
 struct Schrage {
   int32_t s1 = 2147483562, s2 = 2147483398;
   float next() {
-    s1 = 40014 * (s1 % 53668) - (s1 / 53668) * 12211;
-    if (s1 < 0) s1 += 2147483563;
-    s2 = 40692 * (s2 % 52774) - (s2 / 52774) * 3791;
-    if (s2 < 0) s2 += 2147483399;
+    s1 = 40014 * (s1 % 53668) - (s1 / 53668) * 12211, s1 += s1 < 0 ? 2147483563 : 0;
+    s2 = 40692 * (s2 % 52774) - (s2 / 52774) * 3791, s2 += s2 < 0 ? 2147483399 : 0;
     const int32_t z = s1 - s2;
     return static_cast<float>(z < 1 ? z + 2147483562 : z) * 4.656613e-10f;
   }
 };
 
-using Obs = Measured;
-using Class = std::vector<Obs>;  // in gathering order: data set, then isym
-
-double weight(const Obs& o) { return 1.0 / (double(o.sigma) * o.sigma); }
+using Class = std::vector<Measured>;  // in gathering order: data set, then isym
+double weight(const Measured& o) { return 1.0 / (double(o.sigma) * o.sigma); }
 
 struct Halves {
   double i1 = 0, s1 = -1, i2 = 0, s2 = -1;
@@ -44,23 +41,22 @@ struct Halves {
 };
 
 Halves split(Class v, Schrage& rng) {  // shuffle, then the first m/2 against the rest
-  Halves h{.m = int(v.size())};
-  if (h.m < 2) return h;
-  for (int i = 1; i < h.m; ++i)
-    std::swap(v[size_t(i - 1)], v[size_t(i - 1 + std::lround(rng.next() * float(h.m - i)))]);
+  const int m = int(v.size());
+  if (m < 2) return {.m = m};
+  for (int i = 1; i < m; ++i) std::swap(v[size_t(i - 1)], v[size_t(i - 1 + std::lround(rng.next() * float(m - i)))]);
   double w[2] = {}, wi[2] = {};
-  for (int k = 0; k < h.m; ++k) w[k >= h.m / 2] += weight(v[size_t(k)]), wi[k >= h.m / 2] += weight(v[size_t(k)]) * v[size_t(k)].i;
-  return {wi[0] / w[0], 1 / std::sqrt(w[0]), wi[1] / w[1], 1 / std::sqrt(w[1]), h.m};
+  for (int k = 0; k < m; ++k) w[k >= m / 2] += weight(v[size_t(k)]), wi[k >= m / 2] += weight(v[size_t(k)]) * v[size_t(k)].i;
+  return {wi[0] / w[0], 1 / std::sqrt(w[0]), wi[1] / w[1], 1 / std::sqrt(w[1]), m};
 }
 
 struct Pairs {
   std::vector<std::array<double, 3>> p;  // x, y, weight
-  double r() const {  // two-pass weighted Pearson correlation, -9 when undefined
+  double r() const {  // two-pass weighted Pearson correlation
     double sw = 0, mx = 0, my = 0, vx = 0, vy = 0, c = 0;
     for (auto [x, y, w] : p) sw += w, mx += w * x, my += w * y;
     mx /= sw, my /= sw;
     for (auto [x, y, w] : p) vx += w * (x - mx) * (x - mx), vy += w * (y - my) * (y - my), c += w * (x - mx) * (y - my);
-    return p.size() >= 2 && vx > 0 && vy > 0 ? c / std::sqrt(vx * vy) : -9;
+    return c / std::sqrt(vx * vy);
   }
 };
 
@@ -68,13 +64,12 @@ struct Shell {
   long observed = 0, unique = 0, compared = 0, nano = 0;
   double sum_i = 0, dev = 0, dev_meas = 0, expected = 0, i_over_sigma = 0, sigano = 0;
   Pairs half, anomalous;
-  double set_i[2] = {}, set_dev[2] = {}, set_expected[2] = {};
 };
 
 // One class into shell s; false when its mean is below -3 sigma (nothing drawn then).
 bool add_class(const Class& c, Shell& s, Schrage& rng) {
   double w = 0, wi = 0;
-  for (const Obs& o : c) w += weight(o), wi += weight(o) * o.i;
+  for (const Measured& o : c) w += weight(o), wi += weight(o) * o.i;
   if (c.empty() || wi / w < -3 / std::sqrt(w)) return false;
   const double mean = wi / w, n = double(c.size());
   ++s.unique, s.observed += long(c.size()), s.i_over_sigma += mean * std::sqrt(w);
@@ -82,15 +77,14 @@ bool add_class(const Class& c, Shell& s, Schrage& rng) {
   for (size_t i = 0; i < c.size() && c.size() >= 2; ++i) {
     double var = 0;  // of I_i - mean = (1 - w_i/W) I_i - sum over j != i of (w_j/W) I_j
     for (size_t j = 0; j < c.size(); ++j) var += std::pow(((i == j) - weight(c[j]) / w) * c[j].sigma, 2);
-    const double e = std::sqrt(var / 1.570796), dev = std::fabs(c[i].i - mean);
-    s.sum_i += c[i].i, s.dev += dev, s.dev_meas += std::sqrt(n / (n - 1)) * dev, s.expected += e, ++s.compared;
-    s.set_i[c[i].set] += c[i].i, s.set_dev[c[i].set] += dev, s.set_expected[c[i].set] += e;
+    const double dev = std::fabs(c[i].i - mean);
+    s.sum_i += c[i].i, s.dev += dev, s.dev_meas += std::sqrt(n / (n - 1)) * dev, ++s.compared;
+    s.expected += std::sqrt(var / 1.570796);
   }
   return true;
 }
 
-// Anomalous signal of a reflection with accepted observations; it counts only when the
-// class taken last passed the -3 sigma test.
+// Anomalous signal; it counts only when the class taken last passed the -3 sigma test.
 void add_anomalous(const Class& minus, const Class& plus, bool last_passed, Shell& s, Schrage& rng) {
   const Halves p = split(plus, rng), q = split(minus, rng);
   if (p.m < 2 || q.m < 2 || !last_passed) return;
@@ -128,18 +122,6 @@ size_t shell_of(double d, const std::vector<float>& shells) {  // shells.size() 
   return size_t(std::find_if(shells.begin(), shells.end(), [d](float s) { return d >= s; }) - shells.begin());
 }
 
-// Orbits of (h,k,l) -> (-h,k,-l) (with the Friedel mates when asked) per shell.
-std::vector<std::set<std::tuple<int, int, int>>> possible(const std::vector<float>& shells, bool friedel) {
-  std::vector<std::set<std::tuple<int, int, int>>> reps(shells.size() + 1);  // the last beyond the limits
-  for (int n = 0; n < 15625; ++n) {
-    const int h = n % 25 - 12, k = n / 25 % 25 - 12, l = n / 625 - 12;
-    std::set<std::tuple<int, int, int>> orbit = {{h, k, l}, {-h, k, -l}};
-    if (friedel) orbit.insert({{-h, -k, -l}, {h, -k, l}});
-    if (n != 7812) reps[shell_of(d_spacing(h, k, l), shells)].insert(*orbit.rbegin());  // not (0,0,0)
-  }
-  return reps;
-}
-
 TEST(Statistics, ShellsMatchTheirDefinitions) {
   // Limits on which no reflection of the cell lies; one shell gathers two anomalous pairs.
   for (const std::vector<float>& shells : {std::vector<float>{5.05f, 3.05f}, std::vector<float>{3.05f}})
@@ -155,24 +137,31 @@ TEST(Statistics, ShellsMatchTheirDefinitions) {
         Class all;  // the one class with Friedel's law, gathered by data set
         for (int j : {0, 1})
           for (const Class* c : {&minus, &plus})
-            for (const Obs& o : *c) if (o.set == j) all.push_back(o);
+            for (const Measured& o : *c) if (o.set == j) all.push_back(o);
         bool any = false, last = false;
         for (const Class* c : mode == 1 ? std::vector<const Class*>{&all} : std::vector<const Class*>{&minus, &plus})
           any = (last = add_class(*c, x[row], rng)) || any;
         if (any) add_anomalous(minus, plus, last, x[row], rng);
       }
+      // Possible: the orbits of (h,k,l) -> (-h,k,-l), with the Friedel mates under Friedel's law.
+      std::vector<std::set<std::tuple<int, int, int>>> possible(shells.size() + 1);
+      for (int n = 0; n < 15625; ++n) {
+        const int h = n % 25 - 12, k = n / 25 % 25 - 12, l = n / 625 - 12;
+        std::set<std::tuple<int, int, int>> orbit = {{h, k, l}, {-h, k, -l}};
+        if (mode == 1) orbit.insert({{-h, -k, -l}, {h, -k, l}});
+        if (n != 7812) possible[shell_of(d_spacing(h, k, l), shells)].insert(*orbit.rbegin());  // not (0,0,0)
+      }
       const TestRun run = make_run(3, {10, 12, 14, 90, 100, 90}, {{"o", mode}}, {{"a", 1}, {"b", 1}}, m);
       RandomState state;
       const GroupStatistics st = shell_statistics(run.data(), 1, shells, state);
-      const auto poss = possible(shells, mode == 1);
       ASSERT_EQ(st.rows(), shells.size() + 1);
       for (size_t row = 0; row < shells.size(); ++row) {  // the total row: see the report layout test
         const Shell& e = x[row];
         const ShellSums& g = st.shell[row];
         EXPECT_EQ(std::make_tuple(g.observed, g.unique, g.possible, g.compared, g.nano),
-                  std::make_tuple(e.observed, e.unique, long(poss[row].size()), e.compared, e.nano));
+                  std::make_tuple(e.observed, e.unique, long(possible[row].size()), e.compared, e.nano));
         const ShellValues v = shell_values(g);
-        EXPECT_NEAR(v.completeness, 100.0 * double(e.unique) / double(poss[row].size()), 1e-4);
+        EXPECT_NEAR(v.completeness, 100.0 * double(e.unique) / double(possible[row].size()), 1e-4);
         EXPECT_NEAR(v.r_observed, 100 * e.dev / e.sum_i, 1e-4);
         EXPECT_NEAR(v.r_expected, 100 * e.expected / e.sum_i, 1e-4);
         EXPECT_NEAR(v.r_meas, 100 * e.dev_meas / e.sum_i, 1e-4);
@@ -181,50 +170,37 @@ TEST(Statistics, ShellsMatchTheirDefinitions) {
         EXPECT_EQ(v.anomal_corr, e.nano >= 2 ? int(std::lround(100 * e.anomalous.r())) : -99);
         if (double r = 0; e.nano >= 2 && g.anomalous.correlation(r)) { EXPECT_NEAR(r, e.anomalous.r(), 1e-6); }  // unrounded
         EXPECT_NEAR(v.sigano, e.nano > 0 ? e.sigano / double(e.nano) : 0.0, 1e-4);
-        for (size_t j : {0u, 1u}) {
-          const SetShellValues sv = set_shell_values(st.of_set(j, row));
-          EXPECT_NEAR(sv.r_observed, 100 * e.set_dev[j] / e.set_i[j], 1e-4);
-          EXPECT_NEAR(sv.r_expected, 100 * e.set_expected[j] / e.set_i[j], 1e-4);
-        }
       }
       // Without Friedel's law, in one shell: 8 classes (two observed once, one below -3
       // sigma left out), the anomalous pairs of (1,1,1) and (2,1,1).
-      if (mode == -2 && shells.size() == 1) {
-        EXPECT_EQ(std::make_tuple(x[0].unique, x[0].nano), std::make_tuple(8L, 2L));
-      }
+      if (mode == -2 && shells.size() == 1) { EXPECT_EQ(std::make_tuple(x[0].unique, x[0].nano), std::make_tuple(8L, 2L)); }
     }
 }
 
 TEST(Statistics, OutermostReflectionsArePossibleWhereTheyAreObserved) {
-  // A cubic cell (that of the LTA data): d >= limit is exactly h^2 + k^2 + l^2 <= N, an
-  // integer count independent of any rounding. The last shell limit is derived from the
-  // largest (1/d)^2 of the reflections with h^2 + k^2 + l^2 = N, as the default shells are.
+  // A cubic cell: d >= limit is exactly h^2 + k^2 + l^2 <= N, an integer count free of
+  // rounding. The limit is derived from the largest (1/d)^2 with h^2 + k^2 + l^2 = N, as the
+  // default shells are.
   const Cell cell{11.909f, 11.909f, 11.909f, 90, 90, 90};
   const SymopList ops = xsymy(1, cell, 221).ops;
-  const Mat3 b = reciprocal_basis(cell);
-  struct Rep {
-    int q;
-    float ss;
-  };
-  std::vector<Rep> reps;  // the asymmetric-unit representatives with h^2 + k^2 + l^2 <= 400
+  std::vector<std::pair<int, float>> reps;  // h^2 + k^2 + l^2 <= 400 and (1/d)^2 of the representatives
   for (int h = 0; h <= 20; ++h)
     for (int k = 0; k <= h; ++k)
-      for (int l = 0; l <= k; ++l) {
-        const int q = h * h + k * k + l * l;
-        if (q == 0 || q > 400 || hkltyp(ops, h, k, l) < 0) continue;
-        const ReflKey key = iasym(h, k, l, ops);
-        reps.push_back({q, one_over_d_squared(b, key.h, key.k, key.l)});
-      }
+      for (int l = 0; l <= k; ++l)
+        if (const int q = h * h + k * k + l * l; q > 0 && q <= 400 && hkltyp(ops, h, k, l) >= 0) {
+          const ReflKey key = iasym(h, k, l, ops);
+          reps.emplace_back(q, one_over_d_squared(reciprocal_basis(cell), key.h, key.k, key.l));
+        }
   for (int n = 300; n <= 400; ++n) {
     float ss_max = 0.0f;
     int64_t inside = 0;
-    for (const Rep& r : reps)
-      if (r.q <= n) ++inside, ss_max = r.q == n ? std::max(ss_max, r.ss) : ss_max;
+    for (const auto& [q, ss] : reps)
+      if (q <= n) ++inside, ss_max = q == n ? std::max(ss_max, ss) : ss_max;
     if (ss_max == 0.0f) continue;  // no reflection with h^2 + k^2 + l^2 = n
     const std::vector<float> shells = {1.0f / std::sqrt(ss_max)};
-    const auto observed = std::count_if(reps.begin(), reps.end(), [&](const Rep& r) { return shell_index(r.ss, shells) == 0; });
-    EXPECT_EQ(possible_reflections(ops, cell, shells, true)[0], inside) << "h^2 + k^2 + l^2 <= " << n;
-    EXPECT_EQ(observed, inside) << "h^2 + k^2 + l^2 <= " << n;
+    EXPECT_EQ(possible_reflections(ops, cell, shells, true)[0], inside) << n;
+    EXPECT_EQ(std::count_if(reps.begin(), reps.end(), [&](const auto& r) { return shell_index(r.second, shells) == 0; }),
+              inside) << n;
   }
 }
 
@@ -241,35 +217,17 @@ TEST(Ransplit, GeneratorAndReproducibility) {
   RandomState state;
   Schrage reference;
   for (int i = 0; i < 100000; ++i) ASSERT_EQ(lecuyer_uniform(state), reference.next());
-  // Two runs with fresh generators agree; a generator that goes on does not. (That nothing is
-  // drawn for fewer than two observations shows in the shell statistics above.)
+  // Two runs with fresh generators agree; a generator that goes on does not.
   std::vector<Measured> m;
   for (int n = 0; n < 40; ++n) m.push_back({n % 2, 1 + n % 3, 1, n % 5 - 2, 100.0f + float(n * n % 17), 5});
   const TestRun run = make_run(1, {10, 10, 10, 90, 90, 90}, {{"o", -2}}, {{"a", 1}, {"b", 1}}, m);
   RandomState a, b;
   const std::vector<float> one_shell = {2.5f};
-  const GroupStatistics x = shell_statistics(run.data(), 1, one_shell, a);
-  const GroupStatistics z = shell_statistics(run.data(), 1, one_shell, b);
-  EXPECT_EQ(std::make_pair(x.shell.back().half.xy, x.shell.back().anomalous.xy),
-            std::make_pair(z.shell.back().half.xy, z.shell.back().anomalous.xy));
-  EXPECT_NE(shell_statistics(run.data(), 1, one_shell, a).shell.back().half.xy, x.shell.back().half.xy);
+  const ShellSums x = shell_statistics(run.data(), 1, one_shell, a).shell.back();
+  const ShellSums z = shell_statistics(run.data(), 1, one_shell, b).shell.back();
+  EXPECT_EQ(std::make_pair(x.half.xy, x.anomalous.xy), std::make_pair(z.half.xy, z.anomalous.xy));
+  EXPECT_NE(shell_statistics(run.data(), 1, one_shell, a).shell.back().half.xy, x.half.xy);
 }
-
-const std::string kFrame = std::string(" ").append(78, '*');
-
-const std::vector<std::string> kDefinitions = split_lines(
-    " DEFINITIONS:\n R-FACTOR\n observed = (SUM(ABS(I(h,i)-I(h))))/(SUM(I(h,i)))\n"
-    " expected = expected R-FACTOR derived from Sigma(I)\n COMPARED = number of reflections used for calculating R-FACTOR\n"
-    " I/SIGMA  = mean of intensity/Sigma(I) of unique reflections\n            (after merging symmetry-related observations)\n"
-    " Sigma(I) = standard deviation of reflection intensity I\n            estimated from sample statistics\n"
-    " R-meas   = redundancy independent R-factor (intensities)\n"
-    " CC(1/2)  = percentage of correlation between intensities from\n            random half-datasets. Correlation significant at\n"
-    "            the 0.1% level is marked by an asterisk.\n Anomal   = percentage of correlation between random half-sets\n"
-    "  Corr      of anomalous intensity differences. Correlation\n            significant at the 0.1% level is marked.\n"
-    " SigAno   = mean anomalous difference in units of its estimated\n"
-    "            standard deviation (|F(+)-F(-)|/Sigma). F(+), F(-)\n            are structure factor estimates obtained from the\n"
-    "            merged intensity observations in each parity class.\n  Nano    = Number of unique reflections used to calculate\n"
-    "            Anomal_Corr & SigAno. At least two observations\n            for each (+ and -) parity are required.");
 
 // P1, a = 10 Angstrom, two data sets: (1,0,0) twice and (1,1,0) once in the first shell,
 // (2,0,0) three times in the second; the reference data set r.hkl has a group of its own.
@@ -278,7 +236,7 @@ const std::vector<std::string> kDefinitions = split_lines(
 //   (2,0,0): mean 42, sigma 2.3094, |dev| 2, 2, 0, expected deviations sqrt((32/3)/(pi/2)).
 TEST(StatisticsReport, LayoutOfOneOutputGroup) {
   TempDir dir;
-  const std::string out = dir.file("merged.hkl");
+  const std::string out = dir.file("merged.hkl"), frame = std::string(" ").append(78, '*');
   const TestRun run = make_run(1, {10, 10, 10, 90, 90, 90}, {{out, 1}, {"", 1}}, {{"a.hkl", 1}, {"b.hkl", 1}, {"r.hkl", 2}},
                                {{0, 1, 0, 0, 100, 10}, {1, 1, 0, 0, 110, 10}, {0, 1, 1, 0, 50, 5}, {0, 2, 0, 0, 40, 4},
                                 {0, -2, 0, 0, 44, 4}, {1, 2, 0, 0, 42, 4}, {2, 1, 0, 0, 1000, 1}});
@@ -286,77 +244,79 @@ TEST(StatisticsReport, LayoutOfOneOutputGroup) {
   RandomState rng;
   rstat(rep, run.data(), std::vector<float>{5.5f, 2.8f}, rng);
   std::fclose(rep.file), std::fclose(rep.terminal);
-  std::vector<std::string> terminal = {
-      kFrame, " STATISTICS OF SCALED OUTPUT DATA SET : " + padded50(out),
-      " FILE TYPE:         KVD_ASCII      MERGE=TRUE           FRIEDEL'S_LAW=TRUE ", "",
-      "         0 OUT OF         6 REFLECTIONS REJECTED", "         3 REFLECTIONS ON OUTPUT FILE ", "", kFrame};
-  terminal.insert(terminal.end(), kDefinitions.begin(), kDefinitions.end());
-  terminal.insert(terminal.end(), {
-      " SUBSET OF INTENSITY DATA WITH SIGNAL/NOISE >= -3.0 AS FUNCTION OF RESOLUTION",
+  const std::vector<std::string> terminal = split_lines(
+      frame + "\n STATISTICS OF SCALED OUTPUT DATA SET : " + padded50(out) +
+      "\n FILE TYPE:         KVD_ASCII      MERGE=TRUE           FRIEDEL'S_LAW=TRUE \n\n"
+      "         0 OUT OF         6 REFLECTIONS REJECTED\n         3 REFLECTIONS ON OUTPUT FILE \n\n" + frame +
+      "\n DEFINITIONS:\n R-FACTOR\n observed = (SUM(ABS(I(h,i)-I(h))))/(SUM(I(h,i)))\n"
+      " expected = expected R-FACTOR derived from Sigma(I)\n COMPARED = number of reflections used for calculating R-FACTOR\n"
+      " I/SIGMA  = mean of intensity/Sigma(I) of unique reflections\n            (after merging symmetry-related observations)\n"
+      " Sigma(I) = standard deviation of reflection intensity I\n            estimated from sample statistics\n"
+      " R-meas   = redundancy independent R-factor (intensities)\n"
+      " CC(1/2)  = percentage of correlation between intensities from\n            random half-datasets. Correlation significant at\n"
+      "            the 0.1% level is marked by an asterisk.\n Anomal   = percentage of correlation between random half-sets\n"
+      "  Corr      of anomalous intensity differences. Correlation\n            significant at the 0.1% level is marked.\n"
+      " SigAno   = mean anomalous difference in units of its estimated\n"
+      "            standard deviation (|F(+)-F(-)|/Sigma). F(+), F(-)\n            are structure factor estimates obtained from the\n"
+      "            merged intensity observations in each parity class.\n  Nano    = Number of unique reflections used to calculate\n"
+      "            Anomal_Corr & SigAno. At least two observations\n            for each (+ and -) parity are required.\n"
+      " SUBSET OF INTENSITY DATA WITH SIGNAL/NOISE >= -3.0 AS FUNCTION OF RESOLUTION\n"
       " RESOLUTION     NUMBER OF REFLECTIONS    COMPLETENESS R-FACTOR  R-FACTOR COMPARED I/SIGMA   R-meas  CC(1/2)"
-      "  Anomal  SigAno   Nano",
-      "   LIMIT     OBSERVED  UNIQUE  POSSIBLE     OF DATA   observed  expected" + std::string(37, ' ') + "      Corr",
+      "  Anomal  SigAno   Nano\n"
+      "   LIMIT     OBSERVED  UNIQUE  POSSIBLE     OF DATA   observed  expected" + std::string(37, ' ') + "      Corr\n"
       //  limit     observed unique possible  complete  R obs     R exp    comp.  I/sigma  R-meas  CC(1/2) Anomal SigAno Nano
       "     5.50           3       2        13       15.4%       4.8%      5.4%        2   12.42     6.7%   -99.9    -99 "
-      "   0.000       0",
+      "   0.000       0\n"
       "     2.80           3       1        76        1.3%       3.2%      6.2%        3   18.19     3.9%   -99.9    -99 "
-      "   0.000       0",
+      "   0.000       0\n"
       "    total           6       3        89        3.4%       4.2%      5.7%        5   14.35     5.7%   100.0    -99 "
-      "   0.000       0"});
+      "   0.000       0");
   EXPECT_EQ(file_lines(dir.file("terminal")), terminal);
   std::vector<std::string> report = terminal;
-  report.insert(report.end(), {
-      " ========== STATISTICS OF INPUT DATA SET ==========", "  R-FACTORS FOR INTENSITIES OF DATA SET " + padded50("a.hkl"),
-      " RESOLUTION   R-FACTOR   R-FACTOR   COMPARED", "   LIMIT      observed   expected",
-      "     5.50         5.0%       5.6%         1", "     2.80         4.8%       6.2%         2",
-      "    total         4.9%       5.9%         3", "  R-FACTORS FOR INTENSITIES OF DATA SET " + padded50("b.hkl"),
-      " RESOLUTION   R-FACTOR   R-FACTOR   COMPARED", "   LIMIT      observed   expected",
-      "     5.50         4.5%       5.1%         1", "     2.80         0.0%       6.2%         1",
-      "    total         3.3%       5.4%         2"});
+  for (const auto& [name, rows] : {std::pair{"a.hkl", "     5.50         5.0%       5.6%         1\n"
+                                                      "     2.80         4.8%       6.2%         2\n"
+                                                      "    total         4.9%       5.9%         3"},
+                                   {"b.hkl", "     5.50         4.5%       5.1%         1\n"
+                                             "     2.80         0.0%       6.2%         1\n"
+                                             "    total         3.3%       5.4%         2"}}) {
+    if (report.size() == terminal.size()) report.push_back(" ========== STATISTICS OF INPUT DATA SET ==========");
+    for (const std::string& line : split_lines("  R-FACTORS FOR INTENSITIES OF DATA SET " + padded50(name) +
+                                               "\n RESOLUTION   R-FACTOR   R-FACTOR   COMPARED\n"
+                                               "   LIMIT      observed   expected\n" + rows))
+      report.push_back(line);
+  }
   EXPECT_EQ(file_lines(dir.file("report")), report);  // nothing for the group of the reference data set (blank name)
   EXPECT_EQ(file_lines(out).size(), 19u + 3u + 1u);  // header, records, end line
 }
 
-// An unmerged P2(1)2(1)2(1) file whose equivalents agree, so that nothing is rejected:
-// 48 reflections, each measured in four symmetry-related settings.
-std::string consistent_input() {
-  std::string s =
-      "!FORMAT=KVD_ASCII    MERGE=FALSE    FRIEDEL'S_LAW=TRUE\n!SPACE_GROUP_NUMBER=19\n"
-      "!UNIT_CELL_CONSTANTS= 50.0 60.0 70.0 90 90 90\n!NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD=8\n!ITEM_H=1\n!ITEM_K=2\n"
-      "!ITEM_L=3\n!ITEM_IOBS=4\n!ITEM_SIGMA(IOBS)=5\n!ITEM_XD=6\n!ITEM_YD=7\n!ITEM_ZD=8\n!END_OF_HEADER\n";
-  for (int n = 0, h, k, l, op; n < 192; ++n) {  // detector x, y and image from the record number
-    h = 1 + n / 48, k = 1 + n / 12 % 4, l = 1 + n / 4 % 3, op = n % 4;
-    for (const int v :
-         {op % 2 ? -h : h, op < 2 ? k : -k, op == 0 || op == 3 ? l : -l, 100 * (h + k + l), 10, 10 + n, 20 + n, 1 + n % 90})
-      s.append(" ").append(std::to_string(v));
-    s += "\n";
-  }
-  return s + "!END_OF_DATA\n";
-}
-
-// Whole runs; the output files' contents are checked by the round-trip tests.
+// Whole runs on an unmerged P2(1)2(1)2(1) file whose equivalents agree, so that nothing is
+// rejected: 48 reflections, each in four symmetry-related settings. The output files'
+// contents are checked by the round-trip tests.
 TEST(StatisticsRun, TableOnBothSetRFactorsOnTheReportOnlyAndAnUnwritableFile) {
+  std::string in = "!FORMAT=KVD_ASCII    MERGE=FALSE    FRIEDEL'S_LAW=TRUE\n!SPACE_GROUP_NUMBER=19\n"
+                   "!UNIT_CELL_CONSTANTS= 50.0 60.0 70.0 90 90 90\n!NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD=8\n!ITEM_H=1\n"
+                   "!ITEM_K=2\n!ITEM_L=3\n!ITEM_IOBS=4\n!ITEM_SIGMA(IOBS)=5\n!ITEM_XD=6\n!ITEM_YD=7\n!ITEM_ZD=8\n!END_OF_HEADER\n";
+  for (int n = 0, h, k, l, op; n < 192; ++n, in += "\n") {
+    h = 1 + n / 48, k = 1 + n / 12 % 4, l = 1 + n / 4 % 3, op = n % 4;
+    for (const int v : {op % 2 ? -h : h, op < 2 ? k : -k, op == 0 || op == 3 ? l : -l, 100 * (h + k + l), 10, 10 + n, 20 + n, 1 + n % 90})
+      in.append(" ").append(std::to_string(v));
+  }
   TempDir dir;
-  dir.write("in.hkl", consistent_input());
+  dir.write("in.hkl", in + "!END_OF_DATA\n");
   dir.write("VELMAR.INP", "OUTPUT_FILE=out.hkl\nFRIEDEL'S_LAW=FALSE\nINPUT_FILE=in.hkl\nRESOLUTION_SHELLS= 20 8\n");
   RunResult r = run_velmar(dir);
   ASSERT_EQ(r.status, 0) << r.terminal;
-  EXPECT_TRUE(contains(r.terminal, "         0 OUT OF       192 REFLECTIONS REJECTED\n"
-                                   "       192 REFLECTIONS ON OUTPUT FILE \n"));
+  EXPECT_TRUE(contains(r.terminal, "         0 OUT OF       192 REFLECTIONS REJECTED\n       192 REFLECTIONS ON OUTPUT FILE \n"));
   EXPECT_TRUE(contains(r.terminal, " for each (+ and -) parity are required.\n"
-                                   "       NOTE:      Friedel pairs are treated as different reflections.\n"
-                                   " SUBSET OF INTENSITY DATA"));
-  const std::string total = "\n    total         192      48";
-  EXPECT_TRUE(contains(r.terminal, total)) << r.terminal;
-  EXPECT_TRUE(contains(r.report, total)) << r.report;
+                                   "       NOTE:      Friedel pairs are treated as different reflections.\n SUBSET OF INTENSITY DATA"));
+  for (const std::string& text : {r.terminal, r.report}) EXPECT_TRUE(contains(text, "\n    total         192      48")) << text;
   EXPECT_TRUE(contains(r.report, "  R-FACTORS FOR INTENSITIES OF DATA SET in.hkl"));
   EXPECT_FALSE(contains(r.terminal, "R-FACTORS FOR INTENSITIES OF DATA SET"));
 
   dir.write("VELMAR.INP", "OUTPUT_FILE=nodir/out.hkl\nINPUT_FILE=in.hkl\n");
   r = run_velmar(dir);
   EXPECT_NE(r.status, 0);
-  for (const std::string& text : {r.report, r.terminal})
-    EXPECT_TRUE(contains(text, "\n !!! ERROR !!! CANNOT OPEN OR WRITE nodir/out.hkl\n"));
+  for (const std::string& text : {r.report, r.terminal}) EXPECT_TRUE(contains(text, "\n !!! ERROR !!! CANNOT OPEN OR WRITE nodir/out.hkl\n"));
   EXPECT_FALSE(contains(r.report, "cpu time used"));
 }
 

@@ -50,8 +50,7 @@ TEST(Doseapply, WhichReflectionsGetADecayLine) {
       {"two data sets of two observations each: NFREE = 1",
        [] {
          std::vector<Measured> m = decaying(0, 1, 2, 3, 1000, -0.02f, 0, 1, {1, 30}, 0.001f);
-         const std::vector<Measured> m2 = decaying(1, 1, 2, 3, 1000, -0.02f, 0, 1, {5, 40}, 0.001f);
-         m.insert(m.end(), m2.begin(), m2.end());
+         testing::append(m, decaying(1, 1, 2, 3, 1000, -0.02f, 0, 1, {5, 40}, 0.001f));
          return m;
        }(),
        1, 1},
@@ -70,31 +69,29 @@ TEST(Doseapply, WhichReflectionsGetADecayLine) {
 }
 
 TEST(Doseapply, CorrectsEveryPointToZeroDose) {
-  // Starting dose 20 and rate 0.5: the correction extrapolates to dose 0, not to the first image.
+  // Starting dose 20 and rate 0.5: the correction extrapolates to dose 0, not to the first
+  // image. The fifth observation appears twice; the copy marked a misfit of the scaling is
+  // no point of the line and is left as it is.
   std::vector<Measured> m = decaying(0, 1, 2, 3, 1000, -0.01f, 20, 0.5f, images(1, 6, 9), 0.002f);
-  Measured misfit = m[4];
-  m.push_back(misfit);  // the same measurement again, marked a misfit below
-  Applied a = apply(-1, {{"A", 20, 0.5f}}, m);
-  ASSERT_EQ(total(a).corrected, 1);
-  const ObservationList& obs = a.run.obs;
-  int corrected = 0;
-  for (size_t i = 0; i < obs.size(); ++i) {
-    if (obs.key[i].is_end_marker() || obs.decay[i] == 0.0f) continue;
-    ++corrected;
-    const float dose = 20.0f + 0.5f * (obs.pos[i].z - 1.0f);
-    EXPECT_NEAR(obs.decay[i], -0.01f, 5e-4);
-    EXPECT_NEAR(obs.corr[i], std::exp(-obs.decay[i] * dose), 1e-5);
-    EXPECT_NEAR(obs.intensity[i] * obs.corr[i], 1000.0f, 1000.0f * 0.01f);  // back to the zero-dose value
+  m.push_back(m[4]);
+  for (const bool misfit : {false, true}) {
+    TestRun r = testing::dose_run(-1, {{"A", 20, 0.5f}}, m);
+    const size_t copy = size_t(r.unique.first(0, 0)) + 4;
+    r.obs.misfit[copy] = misfit;
+    const std::vector<ZeroDoseShell> stats =
+        doseapply(testing::zero_dose_data(r, kShells), dose_parameters(r.tables), log_moment_table(), 0.1f);
+    ASSERT_EQ(stats[2].corrected, 1);
+    int corrected = 0;
+    for (size_t i = 0; i < r.obs.size(); ++i) {
+      if (r.obs.key[i].is_end_marker() || r.obs.decay[i] == 0.0f) continue;
+      ++corrected;
+      EXPECT_NEAR(r.obs.decay[i], -0.01f, 5e-4);
+      EXPECT_NEAR(r.obs.corr[i], std::exp(-r.obs.decay[i] * (20.0f + 0.5f * (r.obs.pos[i].z - 1.0f))), 1e-5);
+      EXPECT_NEAR(r.obs.intensity[i] * r.obs.corr[i], 1000.0f, 1000.0f * 0.01f);  // back to the zero-dose value
+    }
+    EXPECT_EQ(corrected, misfit ? 9 : 10);
+    if (misfit) { EXPECT_EQ(std::pair(r.obs.decay[copy], r.obs.corr[copy]), std::pair(0.0f, 1.0f)); }
   }
-  EXPECT_EQ(corrected, 10);
-
-  // A misfit of the scaling is no point of the line and is left as it is.
-  TestRun r = testing::dose_run(-1, {{"A", 20, 0.5f}}, m);
-  r.obs.misfit[r.unique.first(0, 0) + 4] = 1;
-  const ZeroDoseData d = testing::zero_dose_data(r, kShells);
-  doseapply(d, dose_parameters(r.tables), log_moment_table(), 0.1f);
-  EXPECT_EQ(r.obs.decay[r.unique.first(0, 0) + 4], 0.0f);
-  EXPECT_EQ(r.obs.corr[r.unique.first(0, 0) + 4], 1.0f);
 }
 
 TEST(Doseapply, DampingKeepsTheExponentWithinOne) {
@@ -111,8 +108,7 @@ TEST(Doseapply, DampingKeepsTheExponentWithinOne) {
 TEST(Doseapply, FriedelMatesKeepTheirOwnIntercepts) {
   // The mates differ by a factor 1.5 (anomalous signal) and decay alike.
   std::vector<Measured> m = decaying(0, 1, 2, 3, 1000, -0.01f, 0, 1, {1, 21, 41, 61}, 0.002f);
-  const std::vector<Measured> minus = decaying(0, -1, -2, -3, 1500, -0.01f, 0, 1, {11, 31, 51, 71}, 0.002f);
-  m.insert(m.end(), minus.begin(), minus.end());
+  testing::append(m, decaying(0, -1, -2, -3, 1500, -0.01f, 0, 1, {11, 31, 51, 71}, 0.002f));
   const Applied apart = apply(-2, {{"A"}}, m);
   ASSERT_EQ(total(apart).corrected, 1);
   EXPECT_EQ(total(apart).nfree, 8 - 2 - 1);  // one group per mate
@@ -124,8 +120,7 @@ TEST(Doseapply, FriedelMatesKeepTheirOwnIntercepts) {
 TEST(Doseapply, StatisticsTable) {
   // Shell 1 holds a decaying reflection, shell 2 (d = 50/sqrt(75) = 5.8 A) one without decay.
   std::vector<Measured> m = decaying(0, 1, 2, 3, 1000, -0.01f, 0, 1, images(1, 10, 8), 0.002f);
-  const std::vector<Measured> flat = decaying(0, 5, 5, 5, 1000, 0.0f, 0, 1, images(1, 10, 8), 0.02f);
-  m.insert(m.end(), flat.begin(), flat.end());
+  testing::append(m, decaying(0, 5, 5, 5, 1000, 0.0f, 0, 1, images(1, 10, 8), 0.02f));
   TestRun r = testing::dose_run(-1, {{"XTAL"}}, m);
   const ZeroDoseData d = testing::zero_dose_data(r, kShells);
   const DoseParameters dose = dose_parameters(r.tables);

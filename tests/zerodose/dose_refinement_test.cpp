@@ -86,23 +86,21 @@ TEST(RateFactors, ShiftsThatWouldReachZeroAreShortened) {
 }
 
 TEST(DecayRecords, LinkingOfTheDataSetsOfACrystal) {
-  struct Case {
+  const struct {
     const char* what;
     int n;
     std::vector<std::vector<int>> members;
     bool linked;
-  };
-  const std::vector<Case> cases = {
+  } cases[] = {
       {"two pairs apart", 4, {{0, 1}, {2, 3}}, false},
       {"a chain", 4, {{0, 1}, {1, 2}, {2, 3}}, true},
       {"a chain listed backwards: labels travel over several sweeps", 4, {{2, 3}, {1, 2}, {0, 1}}, true},
       {"one data set without records", 3, {{1, 2}}, false},
       {"all in one record", 3, {{0, 1, 2}}, true},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(decay_factors_linked(records_for(std::vector<double>(static_cast<size_t>(c.n), 1.0), static_cast<int>(c.members.size()), c.members), c.n),
-              c.linked)
-        << c.what;
+  for (const auto& c : cases)
+    EXPECT_EQ(decay_factors_linked(records_for(std::vector<double>(size_t(c.n), 1.0), int(c.members.size()), c.members), c.n),
+              c.linked) << c.what;
 }
 
 // Reflections (h, 0, 0), h = 1..30, each decaying at its own rate, observed in every data set
@@ -110,11 +108,9 @@ TEST(DecayRecords, LinkingOfTheDataSetsOfACrystal) {
 std::vector<Measured> decaying_sweeps(const std::vector<float>& truth) {
   std::vector<Measured> m;
   for (int h = 1; h <= 30; ++h)
-    for (size_t j = 0; j < truth.size(); ++j) {
-      const std::vector<Measured> o = decaying(static_cast<int>(j), h, 0, 0, 1000.0f + 40.0f * h,
-                                               -0.002f - 0.0003f * h, truth[j], 1.0f, images(1.0f + j, 7, 7), 0.003f);
-      m.insert(m.end(), o.begin(), o.end());
-    }
+    for (size_t j = 0; j < truth.size(); ++j)
+      testing::append(m, decaying(int(j), h, 0, 0, 1000.0f + 40.0f * float(h), -0.002f - 0.0003f * float(h), truth[j], 1.0f,
+                                  images(1.0f + float(j), 7, 7), 0.003f));
   return m;
 }
 

@@ -78,20 +78,18 @@ TEST(Solvneq, RandomSystemsRoundTrip) {
   std::mt19937 gen(12345);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
   for (size_t n = 1; n <= 12; ++n) {
-    std::vector<std::vector<double>> b(n, std::vector<double>(n)), a(n, std::vector<double>(n, 0.0));
-    for (auto& row : b)
-      for (double& v : row) v = u(gen);
-    for (size_t j = 0; j < n; ++j)
-      for (size_t k = 0; k < n; ++k) {
-        for (size_t m = 0; m < n; ++m) a[j][k] += b[m][j] * b[m][k];
-        if (j == k) a[j][k] += 1.0;
-      }
-    std::vector<double> truth(n), y(n, 0.0), x(n);
+    std::vector<double> b(n * n), truth(n), y(n, 0.0), x(n);
+    std::vector<std::vector<double>> a(n, std::vector<double>(n, 0.0));
+    for (double& v : b) v = u(gen);
     for (double& v : truth) v = 10 * u(gen);
     for (size_t j = 0; j < n; ++j)
+      for (size_t k = 0; k < n; ++k) {
+        for (size_t m = 0; m < n; ++m) a[j][k] += b[m * n + j] * b[m * n + k];
+        a[j][k] += j == k;
+      }
+    for (size_t j = 0; j < n; ++j)
       for (size_t k = 0; k < n; ++k) y[j] += a[j][k] * truth[k];
-    const std::vector<int> fixed(n, 0);
-    ASSERT_EQ(solvneq(static_cast<int>(n), fixed, pack(a), y, x), 0) << n;
+    ASSERT_EQ(solvneq(static_cast<int>(n), std::vector<int>(n, 0), pack(a), y, x), 0) << n;
     for (size_t k = 0; k < n; ++k) EXPECT_NEAR(x[k], truth[k], 1e-9) << n << " x" << k;
   }
 }

@@ -38,21 +38,19 @@ struct DoseSet {
 
 // Observations of reflection (h, k, l) in data set `set` on the given images, first image 1:
 // I = i0 exp(slope (d0 + rate (image - 1))) with a small deterministic scatter of `noise`
-// (relative), sigma = noise I + 1. The parity alternates between the + and - mates when
-// `both_parities`.
+// (relative), sigma = noise I + 1.
 inline std::vector<Measured> decaying(int set, int h, int k, int l, float i0, float slope, float d0, float rate,
-                                      const std::vector<float>& images, float noise = 0.01f,
-                                      bool both_parities = false) {
+                                      const std::vector<float>& images, float noise = 0.01f) {
   std::vector<Measured> m;
   for (size_t n = 0; n < images.size(); ++n) {
-    const float dose = d0 + rate * (images[n] - 1.0f);
     const float scatter = 1.0f + noise * std::sin(1.7f * static_cast<float>(n) + 0.3f * static_cast<float>(h + 7 * k));
-    const float i = i0 * std::exp(slope * dose) * scatter;
-    const int s = both_parities && n % 2 == 1 ? -1 : 1;
-    m.push_back({set, s * h, s * k, s * l, i, noise * i + 1.0f, {100.0f, 200.0f, images[n], 0.0f}});
+    const float i = i0 * std::exp(slope * (d0 + rate * (images[n] - 1.0f))) * scatter;
+    m.push_back({set, h, k, l, i, noise * i + 1.0f, {100.0f, 200.0f, images[n], 0.0f}});
   }
   return m;
 }
+
+inline void append(std::vector<Measured>& m, const std::vector<Measured>& more) { m.insert(m.end(), more.begin(), more.end()); }
 
 // A run in P1 (cell 50 50 50 90 90 90) of one output group of the given mode, whose data
 // sets carry the crystal names and dose parameters given; crystals are numbered as the
