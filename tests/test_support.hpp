@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/error.hpp"
+
 namespace velmar::testing {
 
 class TempDir {
@@ -81,14 +83,17 @@ inline CommandResult run_in(const TempDir& dir, const std::string& command) {
   return r;
 }
 
-// A whole run of the program in `dir`: exit status, terminal output and the report file.
+// Exit status, terminal output and report file of a whole run.
 struct RunResult {
   int status = -1;
   std::string terminal;
   std::string report;
 };
 
-inline RunResult run_velmar(const TempDir& dir) {
+// A whole run of the program in `dir`, with `control` written as the control file first
+// unless it is empty.
+inline RunResult run_velmar(const TempDir& dir, const std::string& control = "") {
+  if (!control.empty()) dir.write("VELMAR.INP", control);
   const CommandResult c = run_in(dir, std::string("'") + VELMAR_BINARY + "' 2>&1");
   return {c.status, c.output, dir.read("VELMAR.LP")};
 }
@@ -105,6 +110,22 @@ inline bool synthesize(const TempDir& dir, const std::string& name, const std::s
 inline std::string real_data(const std::string& name) {
   const std::string p = std::string(VELMAR_SOURCE_DIR) + "/../shared/data/real/" + name;
   return std::filesystem::exists(p) ? std::filesystem::canonical(p).string() : std::string();
+}
+
+// A KVD_ASCII reflection file of five items per record: `head` holds the header lines
+// before the item layout, `data` the data lines.
+inline std::string kvd_file(const std::string& data, bool merge = false,
+                            const std::string& head = "!SPACE_GROUP_NUMBER=19\n!UNIT_CELL_CONSTANTS= 50 60 70 90 90 90\n") {
+  return std::string("!FORMAT=KVD_ASCII    MERGE=") + (merge ? "TRUE " : "FALSE") + "    FRIEDEL'S_LAW=TRUE\n" + head +
+         "!NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD=5\n!ITEM_H=1\n!ITEM_K=2\n!ITEM_L=3\n!ITEM_IOBS=4\n"
+         "!ITEM_SIGMA(IOBS)=5\n!END_OF_HEADER\n" + data + "!END_OF_DATA\n";
+}
+
+// The message of the stop that f raises, or "no stop".
+template <typename F>
+std::string stop_text(F&& f) {
+  try { f(); } catch (const VelmarError& e) { return e.what(); }
+  return "no stop";
 }
 
 inline bool contains(const std::string& text, std::string_view part) {

@@ -4,13 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <algorithm>
 #include <cmath>
-#include <map>
 
-#include "common/error.hpp"
 #include "driver/control_file.hpp"
 #include "input/scratch.hpp"
 #include "symmetry/asym.hpp"
@@ -19,35 +14,30 @@
 namespace velmar {
 namespace {
 
-using testing::TempDir;
-
 using testing::InDirectory;
+using testing::stop_text;
+using testing::TempDir;
 
 TEST(Assembly, OneLoadingJobWhateverTheProcessorCount) {
   for (int processors : {1, 8, 32}) {
     UnitTable units;
     const std::vector<LoadingJob> jobs = make_loading_jobs(processors, 5, units);
     ASSERT_EQ(jobs.size(), 1u);
-    EXPECT_EQ(std::make_pair(jobs[0].first_set, jobs[0].last_set), std::make_pair(0, 4));
-    EXPECT_EQ(jobs[0].scratch_name, "VMROUT_01.tmp");
+    EXPECT_EQ(std::make_tuple(jobs[0].first_set, jobs[0].last_set, jobs[0].scratch_name),
+              std::make_tuple(0, 4, "VMROUT_01.tmp"));
   }
   EXPECT_EQ(scratch_file_name(12), "VMROUT_12.tmp");
   UnitTable units;
   for (int u = 1; u <= 200; ++u) units.open(u);
   units.close(7);
   EXPECT_EQ(units.find_free(1), std::vector<int>{7});
-  try {
-    make_loading_jobs(1, 1, units);
-    FAIL() << "no stop";
-  } catch (const VelmarError& e) {
-    EXPECT_STREQ(e.what(), " !!! ERROR !!! CANNOT ALLOCATE DEVICE UNIT NUMBERS");
-  }
+  EXPECT_EQ(stop_text([&] { make_loading_jobs(1, 1, units); }), " !!! ERROR !!! CANNOT ALLOCATE DEVICE UNIT NUMBERS");
 }
 
 TEST(Assembly, DefaultShells) {
-  EXPECT_EQ(default_shells(1234, 0.25f).size(), 12u);
-  EXPECT_EQ(default_shells(40, 0.25f).size(), 1u);
-  EXPECT_EQ(default_shells(5000, 0.25f).size(), 20u);
+  EXPECT_EQ(std::make_tuple(default_shells(1234, 0.25f).size(), default_shells(40, 0.25f).size(),
+                            default_shells(5000, 0.25f).size()),
+            std::make_tuple(12u, 1u, 20u));
   const std::vector<float> s = default_shells(400, 0.25f);  // 4 shells up to 2 A
   ASSERT_EQ(s.size(), 4u);
   EXPECT_FLOAT_EQ(s[0], 1.0f / std::sqrt(0.0625f));
@@ -55,7 +45,7 @@ TEST(Assembly, DefaultShells) {
   EXPECT_FLOAT_EQ(default_shells(10, 0.0f)[0], 1000.0f);  // at least 1.0E-6 in (1/d)^2
 }
 
-// Writes observations of two data sets to a scratch file the way the loader does.
+// Writes the observations of the data sets to a scratch file the way the loader does.
 void write_scratch(const std::string& name, const std::vector<std::vector<ScratchRecord>>& sets) {
   ScratchWriter w;
   ASSERT_TRUE(w.open(name));
@@ -73,33 +63,28 @@ ScratchRecord record(int h, int k, int l, int isym, float i) {
 TEST(Assembly, ReadBackSortsEachBlockAndLosesNothing) {
   TempDir dir;
   InDirectory in(dir);
-  const std::vector<std::vector<ScratchRecord>> sets = {
-      {record(3, 1, 0, 1, 30), record(1, 0, 0, -2, 10), record(3, 1, 0, -1, 31), record(2, 0, 0, 1, 20)},
-      {record(2, 0, 0, 2, 21), record(5, 0, 0, 1, 50)}};
-  write_scratch("VMROUT_01.tmp", sets);
+  write_scratch("VMROUT_01.tmp", {{record(3, 1, 0, 1, 30), record(1, 0, 0, -2, 10), record(3, 1, 0, -1, 31),
+                                   record(2, 0, 0, 1, 20)},
+                                  {record(2, 0, 0, 2, 21), record(5, 0, 0, 1, 50)}});
   std::vector<DataSet> rows(2);
   rows[0].load.nrec = 4;
   rows[1].load.nrec = 2;
   const std::vector<DataSetBlock> blocks = observation_blocks(rows);
   UnitTable units;
-  const std::vector<LoadingJob> jobs = make_loading_jobs(1, 2, units);
   ObservationList obs;
-  read_back_observations(jobs, blocks, obs, -1);
+  read_back_observations(make_loading_jobs(1, 2, units), blocks, obs, -1);
   EXPECT_FALSE(dir.exists("VMROUT_01.tmp"));
   EXPECT_EQ(obs.intensity, (std::vector<float>{10, 20, 31, 30, 0, 21, 50, 0}));
-  EXPECT_TRUE(obs.key[4].is_end_marker()) << "h " << obs.key[4].h;
-  EXPECT_TRUE(obs.key[7].is_end_marker()) << "h " << obs.key[7].h;
+  EXPECT_TRUE(obs.key[4].is_end_marker() && obs.key[7].is_end_marker());
   EXPECT_EQ(obs.pos[3].x, 3.0f);  // companions travel with their records
   EXPECT_EQ(obs.corr[0], 1.0f);
 
-  const SymopList p1{Symop{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0}};
   UniqueTable table;
-  build_unique_table(p1, Cell{10, 10, 10, 90, 90, 90}, blocks, obs, table);
+  build_unique_table(SymopList{Symop{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0}}, Cell{10, 10, 10, 90, 90, 90}, blocks, obs,
+                     table);
   ASSERT_EQ(table.size(), 4u);  // (1,0,0), (2,0,0), (3,1,0), (5,0,0)
-  EXPECT_EQ(table.count(1, 0), 1);
-  EXPECT_EQ(table.count(1, 1), 1);
-  EXPECT_EQ(table.first(1, 1), 5);
-  EXPECT_EQ(table.max_observations, 2);
+  EXPECT_EQ(std::make_tuple(table.count(1, 0), table.count(1, 1), table.first(1, 1), table.max_observations),
+            std::make_tuple(1, 1, 5, 2));
   data_set_ranges(table, obs, rows);
   EXPECT_FLOAT_EQ(rows[0].range.ss_min, 0.01f);
   EXPECT_FLOAT_EQ(rows[0].range.ss_max, 0.1f);
@@ -115,14 +100,31 @@ TEST(Assembly, TruncatedScratchFileStops) {
   std::vector<DataSet> sets(1);
   sets[0].load.nrec = 3;  // one more than the file holds
   UnitTable units;
-  try {
-    ObservationList obs;
-    read_back_observations(make_loading_jobs(1, 1, units), observation_blocks(sets), obs, -1);
-    FAIL() << "no stop";
-  } catch (const VelmarError& e) {
-    EXPECT_EQ(std::string(e.what()), " !!! ERROR !!! CANNOT OPEN OR READ FILE  VMROUT_01.tmp" + std::string(37, ' '));
-  }
+  ObservationList obs;
+  EXPECT_EQ(stop_text([&] { read_back_observations(make_loading_jobs(1, 1, units), observation_blocks(sets), obs, -1); }),
+            " !!! ERROR !!! CANNOT OPEN OR READ FILE  VMROUT_01.tmp" + std::string(37, ' '));
   EXPECT_FALSE(dir.exists("VMROUT_01.tmp"));
+}
+
+// The control tables of `control` and its data sets loaded and read back, as the driver has
+// them before the unique reflections are built (in the working directory).
+struct Loaded {
+  ControlTables t;
+  std::vector<DataSetBlock> blocks;
+  ObservationList obs;
+};
+
+Loaded load(const std::string& control) {
+  Loaded l;
+  const Report quiet{nullptr, nullptr};
+  l.t.capacity = prescan_capacity(control);
+  pvelmar(control, quiet, kMaxShells, l.t);
+  UnitTable units;
+  const std::vector<LoadingJob> jobs = make_loading_jobs(l.t.run.processors, static_cast<int>(l.t.sets.size()), units);
+  readhkl1(quiet, l.t, jobs);
+  l.blocks = observation_blocks(l.t.sets);
+  read_back_observations(jobs, l.blocks, l.obs, -1);
+  return l;
 }
 
 TEST(Assembly, NoObservationLostBetweenInputAndUniqueTable) {
@@ -130,65 +132,40 @@ TEST(Assembly, NoObservationLostBetweenInputAndUniqueTable) {
   ASSERT_TRUE(testing::synthesize(dir, "s.hkl", "--sg 96 --obs 20000 --dmin 2.5 --seed 11"));
   ASSERT_TRUE(testing::synthesize(dir, "t.hkl", "--sg 96 --obs 7000 --dmin 3.0 --seed 12 --friedel FALSE"));
   InDirectory in(dir);
-  Report quiet{nullptr, nullptr};
-  ControlTables t;
-  const std::string control = "OUTPUT_FILE=o\nINPUT_FILE=s.hkl\nINPUT_FILE=t.hkl\n";
-  t.capacity = prescan_capacity(control);
-  pvelmar(control, quiet, kMaxShells, t);
-  UnitTable units;
-  std::vector<LoadingJob> jobs = make_loading_jobs(t.run.processors, 2, units);
-  readhkl1(quiet, t, jobs);
-  const std::vector<DataSetBlock> blocks = observation_blocks(t.sets);
-  ObservationList obs;
-  read_back_observations(jobs, blocks, obs, -1);
+  const Loaded l = load("OUTPUT_FILE=o\nINPUT_FILE=s.hkl\nINPUT_FILE=t.hkl\n");
   UniqueTable table;
-  build_unique_table(t.ops, t.run.cell, blocks, obs, table);
-  EXPECT_EQ(t.sets[0].load.nrec + t.sets[1].load.nrec, 20000 + 7000 - 0) << "synthetic sigmas are all positive";
+  build_unique_table(l.t.ops, l.t.run.cell, l.blocks, l.obs, table);
+  EXPECT_EQ(l.t.sets[0].load.nrec + l.t.sets[1].load.nrec, 20000 + 7000) << "synthetic sigmas are all positive";
   for (int j = 0; j < 2; ++j) {
     int64_t sum = 0;
     for (size_t u = 0; u < table.size(); ++u) {
       sum += table.count(u, j);
       for (int32_t i = table.first(u, j); i < table.first(u, j) + table.count(u, j); ++i)
-        ASSERT_TRUE(obs.key[size_t(i)].same_hkl(ReflKey{table.uniq[u].h, table.uniq[u].k, table.uniq[u].l, 0}));
+        ASSERT_TRUE(l.obs.key[size_t(i)].same_hkl(ReflKey{table.uniq[u].h, table.uniq[u].k, table.uniq[u].l, 0}));
     }
-    EXPECT_EQ(sum, t.sets[size_t(j)].load.nrec) << "data set " << j + 1;
+    EXPECT_EQ(sum, l.t.sets[size_t(j)].load.nrec) << "data set " << j + 1;
   }
 }
 
 TEST(Assembly, ReferenceDataSetIsMergedToOneObservationPerReflection) {
   TempDir dir;
-  const std::string head =
-      "!FORMAT=KVD_ASCII    MERGE=TRUE    FRIEDEL'S_LAW=TRUE\n!SPACE_GROUP_NUMBER=19\n"
-      "!UNIT_CELL_CONSTANTS= 50.0 60.0 70.0 90 90 90\n!NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD=5\n!ITEM_H=1\n"
-      "!ITEM_K=2\n!ITEM_L=3\n!ITEM_IOBS=4\n!ITEM_SIGMA(IOBS)=5\n!END_OF_HEADER\n";
-  dir.write("a.hkl", head + "1 2 3 100 10\n1 2 3 104 10\n2 2 3 200 10\n");
+  dir.write("a.hkl", testing::kvd_file("1 2 3 100 10\n1 2 3 104 10\n2 2 3 200 10\n", true));
   // (1,2,3) three times, once as its mate (-1,2,3); (2,2,3) once.
-  dir.write("r.hkl", head + "1 2 3 100 10\n-1 2 3 130 5\n1 2 3 70 10\n2 2 3 210 10\n");
+  dir.write("r.hkl", testing::kvd_file("1 2 3 100 10\n-1 2 3 130 5\n1 2 3 70 10\n2 2 3 210 10\n", true));
   InDirectory in(dir);
-  Report quiet{nullptr, nullptr};
-  ControlTables t;
-  const std::string control = "REFERENCE_DATA_SET=r.hkl\nOUTPUT_FILE=o\nINPUT_FILE=a.hkl\n";
-  t.capacity = prescan_capacity(control);
-  pvelmar(control, quiet, kMaxShells, t);
-  UnitTable units;
-  const std::vector<LoadingJob> jobs = make_loading_jobs(t.run.processors, 2, units);
-  readhkl1(quiet, t, jobs);
-  std::vector<DataSetBlock> blocks = observation_blocks(t.sets);
-  ObservationList obs;
-  read_back_observations(jobs, blocks, obs, -1);
+  Loaded l = load("REFERENCE_DATA_SET=r.hkl\nOUTPUT_FILE=o\nINPUT_FILE=a.hkl\n");
   UniqueTable table;
-  assemble_unique_reflections(t, blocks, obs, table);
+  assemble_unique_reflections(l.t, l.blocks, l.obs, table);
   ASSERT_EQ(table.size(), 2u);
-  EXPECT_EQ(blocks[1].nrec, 2);
+  EXPECT_EQ(l.blocks[1].nrec, 2);
   EXPECT_EQ(table.count(0, 0), 2) << "the other data set keeps its observations";
-  EXPECT_EQ(table.count(0, 1), 1);
-  EXPECT_EQ(table.count(1, 1), 1);
+  EXPECT_EQ(std::make_pair(table.count(0, 1), table.count(1, 1)), std::make_pair(1, 1));
   // Inverse-variance mean of 100 (w 1/100), 130 (w 1/25), 70 (w 1/100): 6.9/0.06 = 115.
   const size_t first = static_cast<size_t>(table.first(0, 1));
-  EXPECT_FLOAT_EQ(obs.intensity[first], 115.0f);
-  EXPECT_FLOAT_EQ(obs.sigma[first], 1.0f / std::sqrt(0.06f));
-  EXPECT_TRUE(obs.key[first + 2].is_end_marker()) << "the merged block ends with its marker";
-  EXPECT_FLOAT_EQ(t.sets[1].range.ss_max, table.ss[1]);
+  EXPECT_FLOAT_EQ(l.obs.intensity[first], 115.0f);
+  EXPECT_FLOAT_EQ(l.obs.sigma[first], 1.0f / std::sqrt(0.06f));
+  EXPECT_TRUE(l.obs.key[first + 2].is_end_marker()) << "the merged block ends with its marker";
+  EXPECT_FLOAT_EQ(l.t.sets[1].range.ss_max, table.ss[1]);
 }
 
 TEST(Startup, DatesBannerAndElapsedTime) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 #include "common/error.hpp"
 #include "driver/control_file.hpp"
@@ -67,22 +68,15 @@ TEST(ControlCards, BannerAndEcho) {
 }
 
 TEST(ControlCards, GlobalValues) {
-  const CardsResult r = cards(kHead +
-                              "SPACE_GROUP_NUMBER=19 UNIT_CELL_CONSTANTS=50 60 70 90 90 90\n"
-                              "MAXIMUM_NUMBER_OF_PROCESSORS=99\nMINIMUM_I/SIGMA=2.5\n"
-                              "REFLECTIONS/CORRECTION_FACTOR=-5\n0-DOSE_SIGNIFICANCE_LEVEL=0.05 WFAC1=2\n"
-                              "REIDX=0 1 0 0  1 0 0 0  0 0 -1 0\n");
+  const CardsResult r = cards(kHead + "SPACE_GROUP_NUMBER=19 UNIT_CELL_CONSTANTS=50 60 70 90 90 90\n"
+                                      "MAXIMUM_NUMBER_OF_PROCESSORS=99\nMINIMUM_I/SIGMA=2.5\nREFLECTIONS/CORRECTION_FACTOR=-5\n"
+                                      "0-DOSE_SIGNIFICANCE_LEVEL=0.05 WFAC1=2\nREIDX=0 1 0 0  1 0 0 0  0 0 -1 0\n");
   ASSERT_EQ(r.error, "");
   const RunParameters& run = r.tables.run;
   EXPECT_EQ(run.cell, (Cell{50, 60, 70, 90, 90, 90}));
-  EXPECT_EQ(run.space_group, 19);
-  EXPECT_EQ(run.processors, 32);
-  EXPECT_EQ(run.min_i_sigma, 2.5f);
-  EXPECT_EQ(run.reflections_per_factor, 50);  // a value <= 0 is ignored
-  EXPECT_EQ(run.dose_significance, 0.05f);
-  EXPECT_EQ(run.wfac1, 2.0f);
-  EXPECT_TRUE(run.reindex);
-  EXPECT_EQ(run.reidx[10], -1);
+  EXPECT_EQ(std::make_tuple(run.space_group, run.processors, run.reflections_per_factor, run.reindex, run.reidx[10]),
+            std::make_tuple(19, 32, 50, true, -1));  // REFLECTIONS/CORRECTION_FACTOR= <= 0 is ignored
+  EXPECT_EQ((std::array{run.min_i_sigma, run.dose_significance, run.wfac1}), (std::array{2.5f, 0.05f, 2.0f}));
 }
 
 TEST(ControlCards, SetAndGroupKeywords) {
@@ -99,10 +93,9 @@ TEST(ControlCards, SetAndGroupKeywords) {
   EXPECT_EQ(describe(r.tables.sets[0]), "UNIQUE g1 1e+06/1e-06 w1 nb-1 [ALL]  dose 0 rate 1");
   EXPECT_EQ(describe(r.tables.sets[1]), "KVD_ASCII g2 30/2.5 w2 nb1 [ DECAY MODULATION] xtal1 dose 5* rate 2*");
   EXPECT_EQ(describe(r.tables.sets[2]), "DIRECT g2 1e+06/1e-06 w1 nb-1 [ALL]  dose 1 rate 3");
-  EXPECT_EQ(r.tables.run.reference, 2);
-  EXPECT_EQ(r.tables.groups[0].friedel, Setting::kFalse);
-  EXPECT_EQ(r.tables.groups[1].merge, Setting::kTrue);
-  EXPECT_EQ(r.tables.groups[1].strict_absorption, -1);
+  EXPECT_EQ(std::make_tuple(r.tables.run.reference, r.tables.groups[0].friedel, r.tables.groups[1].merge,
+                            r.tables.groups[1].strict_absorption),
+            std::make_tuple(2, Setting::kFalse, Setting::kTrue, -1));
 }
 
 TEST(ControlCards, ResolutionShells) {
@@ -114,80 +107,64 @@ TEST(ControlCards, ResolutionShells) {
   EXPECT_EQ(error_of(many + "\n"), kError + "TOO MANY RESOLUTION SHELLS");
 }
 
-TEST(ControlCards, LineAndScopeRules) {
-  const std::string illegal = kError + "ILLEGAL OR MISPLACED KEYWORD OR VALUE";
-  EXPECT_EQ(error_of("OUTPUT_FILE=o\nINPUT_FILE=a WEIGHT=2\n"), kError + "ONLY ONE PARAMETER ALLOWED IN THIS LINE");
-  EXPECT_EQ(error_of(kHead + "WEIGHT=2\n"), "");
-  EXPECT_EQ(error_of("! INPUT_FILE=a\n"), "");
-  for (const char* card : {"wfac1=2", "WFAC1=2 WFAC1=3", "NOSUCHKEY=1", "CRYSTAL_NAME=ab=c"})
-    EXPECT_EQ(error_of(kHead + card + "\n"), illegal) << card;
+// The stop each card gives after an output and an input file; "" when it is accepted.
+TEST(ControlCards, ValueMessages) {
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {"ILLEGAL OR MISPLACED KEYWORD OR VALUE",
+       {"wfac1=2", "WFAC1=2 WFAC1=3", "NOSUCHKEY=1", "CRYSTAL_NAME=ab=c", "REIDX=1 0 0 0 0 1 0 0 0 0 1",
+        "MAXIMUM_NUMBER_OF_PROCESSORS=", "MINIMUM_I/SIGMA=abc", "MINIMUM_I/SIGMA=1e99", "0-DOSE_SIGNIFICANCE_LEVEL=0",
+        "FRIEDEL'S_LAW=YES", "MERGE=", "STRICT_ABSORPTION_CORRECTION=", "STARTING_DOSE=1e39"}},
+      {"ILLEGAL SPACE GROUP OR CELL CONSTANTS",
+       {"SPACE_GROUP_NUMBER=231", "SPACE_GROUP_NUMBER=1e99", "UNIT_CELL_CONSTANTS=50 60 70 90 90",
+        "UNIT_CELL_CONSTANTS=50 60 70 90 90 0", "UNIT_CELL_CONSTANTS=50 60 70 150 150 150"}},
+      {"ILLEGAL RESOLUTION RANGE FOR ACCEPTING DATA", {"INCLUDE_RESOLUTION_RANGE=2.0 50", "INCLUDE_RESOLUTION_RANGE=50 -1"}},
+      {"INCORRECT WEIGHTING FACTOR", {"WEIGHT=0", "WEIGHT=" + std::string(200, '9')}},
+      {"WRONG VALUE FOR NBATCH=", {"NBATCH=x"}},
+      {"NAME MISSING FOR \"CRYSTAL_NAME=\"", {"CRYSTAL_NAME="}},
+      {"PARAMETER DOSE_RATE= MUST BE POSITIVE", {"DOSE_RATE=-1"}},
+      {"INCORRECT VALUE FOR WFAC1=", {"WFAC1=-1"}},
+      {"", {"STRICT_ABSORPTION_CORRECTION=NO", "WEIGHT=2"}},
+  };
+  for (const auto& [message, list] : cases)
+    for (const std::string& card : list)
+      EXPECT_EQ(error_of(kHead + card + "\n"), message.empty() ? "" : kError + message) << card;
   const CardsResult r = cards(kHead + "WEIGHT=2 ! WEIGHT=3 x=\n");  // the remark is no value
   ASSERT_EQ(r.error, "");
   EXPECT_EQ(r.tables.sets[0].weight, 2.0f);
-  EXPECT_EQ(error_of("WEIGHT=2\n"), kError + "MISPLACED PARAMETER");
-  EXPECT_EQ(error_of("OUTPUT_FILE=o\nWEIGHT=2\n"), kError + "MISPLACED PARAMETER");
-  EXPECT_EQ(error_of("MERGE=TRUE\n"), illegal);
-  EXPECT_EQ(error_of("INPUT_FILE=a\n"), kError + "OUTPUT-FILE MUST BE SPECIFIED FIRST");
 }
 
-TEST(ControlCards, ValueMessages) {
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"SPACE_GROUP_NUMBER=231", "ILLEGAL SPACE GROUP OR CELL CONSTANTS"},
-      {"SPACE_GROUP_NUMBER=1e99", "ILLEGAL SPACE GROUP OR CELL CONSTANTS"},
-      {"UNIT_CELL_CONSTANTS=50 60 70 90 90", "ILLEGAL SPACE GROUP OR CELL CONSTANTS"},
-      {"UNIT_CELL_CONSTANTS=50 60 70 90 90 0", "ILLEGAL SPACE GROUP OR CELL CONSTANTS"},
-      {"UNIT_CELL_CONSTANTS=50 60 70 150 150 150", "ILLEGAL SPACE GROUP OR CELL CONSTANTS"},
-      {"REIDX=1 0 0 0 0 1 0 0 0 0 1", "ILLEGAL OR MISPLACED KEYWORD OR VALUE"},
-      {"MAXIMUM_NUMBER_OF_PROCESSORS=", "ILLEGAL OR MISPLACED KEYWORD OR VALUE"},
-      {"MINIMUM_I/SIGMA=abc", "ILLEGAL OR MISPLACED KEYWORD OR VALUE"},
-      {"MINIMUM_I/SIGMA=1e99", "ILLEGAL OR MISPLACED KEYWORD OR VALUE"},
-      {"0-DOSE_SIGNIFICANCE_LEVEL=0", "ILLEGAL OR MISPLACED KEYWORD OR VALUE"},
-      {"INCLUDE_RESOLUTION_RANGE=2.0 50", "ILLEGAL RESOLUTION RANGE FOR ACCEPTING DATA"},
-      {"INCLUDE_RESOLUTION_RANGE=50 -1", "ILLEGAL RESOLUTION RANGE FOR ACCEPTING DATA"},
-      {"WEIGHT=0", "INCORRECT WEIGHTING FACTOR"},
-      {"WEIGHT=" + std::string(200, '9'), "INCORRECT WEIGHTING FACTOR"},
-      {"NBATCH=x", "WRONG VALUE FOR NBATCH="},
-      {"CRYSTAL_NAME=", "NAME MISSING FOR \"CRYSTAL_NAME=\""},
-      {"DOSE_RATE=-1", "PARAMETER DOSE_RATE= MUST BE POSITIVE"},
-      {"FRIEDEL'S_LAW=YES", "ILLEGAL OR MISPLACED KEYWORD OR VALUE"},
-      {"MERGE=", "ILLEGAL OR MISPLACED KEYWORD OR VALUE"},
-      {"STRICT_ABSORPTION_CORRECTION=", "ILLEGAL OR MISPLACED KEYWORD OR VALUE"},
-      {"WFAC1=-1", "INCORRECT VALUE FOR WFAC1="},
-      {"STRICT_ABSORPTION_CORRECTION=NO", ""},
+// Whole control texts: lines, scope and file names.
+TEST(ControlCards, LineScopeAndNameMessages) {
+  const std::string name50(50, 'n'), too_long = "NAME TOO LONG (>50 CHARACTERS)";
+  const std::pair<std::string, std::string> cases[] = {
+      {"OUTPUT_FILE=o\nINPUT_FILE=a WEIGHT=2\n", "ONLY ONE PARAMETER ALLOWED IN THIS LINE"},
+      {"REFERENCE_DATA_SET=r WFAC1=2\n", "ONLY ONE PARAMETER ALLOWED IN THIS LINE"},
+      {"! INPUT_FILE=a\n", ""},
+      {"WEIGHT=2\n", "MISPLACED PARAMETER"},
+      {"OUTPUT_FILE=o\nWEIGHT=2\n", "MISPLACED PARAMETER"},
+      {"MERGE=TRUE\n", "ILLEGAL OR MISPLACED KEYWORD OR VALUE"},
+      {"INPUT_FILE=a\n", "OUTPUT-FILE MUST BE SPECIFIED FIRST"},
+      {"OUTPUT_FILE=" + name50 + "\n", ""},
+      {"OUTPUT_FILE=" + name50 + "x\n", too_long},
+      {"OUTPUT_FILE=o\nINPUT_FILE=" + name50 + "x\n", too_long},
+      {"OUTPUT_FILE=\n", "FILE NAME MISSING FOR \"OUTPUT_FILE=\""},
+      {"OUTPUT_FILE=o\nINPUT_FILE= *\n", "FILE NAME MISSING FOR \"INPUT_FILE=\""},
+      {"OUTPUT_FILE=o\nOUTPUT_FILE=o\n", "DUPLICATE NAME FOR \"OUTPUT_FILE=\""},
   };
-  for (const auto& [card, message] : cases)
-    EXPECT_EQ(error_of(kHead + card + "\n"), message.empty() ? "" : kError + message) << card;
-}
-
-TEST(ControlCards, FileNames) {
-  const std::string name50(50, 'n');
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"OUTPUT_FILE=" + name50, ""},
-      {"OUTPUT_FILE=" + name50 + "x", "NAME TOO LONG (>50 CHARACTERS)"},
-      {"OUTPUT_FILE=o\nINPUT_FILE=" + name50 + "x", "NAME TOO LONG (>50 CHARACTERS)"},
-      {"OUTPUT_FILE=", "FILE NAME MISSING FOR \"OUTPUT_FILE=\""},
-      {"OUTPUT_FILE=o\nINPUT_FILE= *", "FILE NAME MISSING FOR \"INPUT_FILE=\""},
-      {"OUTPUT_FILE=o\nOUTPUT_FILE=o", "DUPLICATE NAME FOR \"OUTPUT_FILE=\""},
-  };
-  for (const auto& [text, message] : cases) EXPECT_EQ(error_of(text + "\n"), message.empty() ? "" : kError + message);
+  for (const auto& [text, message] : cases) EXPECT_EQ(error_of(text), message.empty() ? "" : kError + message) << text;
   EXPECT_EQ(error_of("OUTPUT_FILE=o\nINPUT_FILE=a BINARY\n"),
             "\n !!! ERROR !!! POSSIBLE FORMAT KEYWORDS ARE:\n KVD_ASCII DIRECT UNIQUE OLDHKL NORMAL ANOMAL ");
 }
 
 TEST(ControlCards, ReferenceDataSet) {
   CardsResult r = cards("REFERENCE_DATA_SET=ref.hkl UNIQUE\n" + kHead);
-  EXPECT_EQ(r.error, "");
-  EXPECT_EQ(r.tables.run.refdat, "ref.hkl");
-  EXPECT_EQ(r.tables.run.reffmt, "UNIQUE");
+  EXPECT_EQ(std::make_tuple(r.error, r.tables.run.refdat, r.tables.run.reffmt), std::make_tuple("", "ref.hkl", "UNIQUE"));
   r = cards("REFERENCE_DATA_SET=\n" + kHead);
-  EXPECT_EQ(r.error, "");
-  EXPECT_EQ(r.tables.run.refdat, "");
+  EXPECT_EQ(std::make_pair(r.error, r.tables.run.refdat), std::make_pair(std::string(), std::string()));
   const std::string warning =
       " !!! WARNING !!! ILLEGAL FILE NAME OF REFERENCE DATA SET\n"
       "                 REFERENCE DATA SET WILL BE IGNORED\n";
-  EXPECT_NE(r.report.find(warning), std::string::npos);
-  EXPECT_NE(r.terminal.find(warning), std::string::npos);
-  EXPECT_EQ(error_of("REFERENCE_DATA_SET=r WFAC1=2\n"), kError + "ONLY ONE PARAMETER ALLOWED IN THIS LINE");
+  EXPECT_TRUE(r.report.find(warning) != std::string::npos && r.terminal.find(warning) != std::string::npos);
 }
 
 TEST(ControlCards, PrescanSizesTheTables) {

@@ -13,19 +13,14 @@
 #include <string>
 #include <vector>
 
-#include "common/error.hpp"
 #include "symmetry/cell_geometry.hpp"
 #include "symmetry/spacegroups.hpp"
 #include "symmetry/symop.hpp"
+#include "test_support.hpp"
 
 namespace velmar::symtest {
 
-// The message of the stop that f raises, or "no stop".
-template <typename F>
-std::string stop_text(F&& f) {
-  try { f(); } catch (const VelmarError& e) { return e.what(); }
-  return "no stop";
-}
+using testing::stop_text;
 
 using Hkl = std::array<int, 3>;
 inline constexpr Symop kIdentity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0};
