@@ -68,29 +68,41 @@ void for_usable(std::span<const CorrectionGroup> groups, const ControlTables& t,
   }
 }
 
+void grow_pairs(CorfacWork& w, size_t size) {
+  if (w.index.size() >= size) return;
+  w.index.resize(size);
+  w.weight.resize(size);
+}
+
 // Fills the work buffers with the usable observations and their pairs, in one walk: a
 // half is appended as it is met and taken back when it has fewer than two observations.
-// The buffers keep their capacity from one refinement to the next.
+// The pair storage only grows (its used part ends at the last pair_end), so that the
+// refinements of a scaling run write into the same memory without copying it.
 void collect_usable(CorrectionKind m, std::span<const CorrectionGroup> groups, const ControlTables& t, float threshold,
                     std::span<const GridDescriptor> desc, std::span<const float> nodes, const UniqueTable& unique,
                     const ObservationList& obs, CorfacWork& w) {
-  for (auto* v : {&w.y, &w.w, &w.weight}) v->clear();
+  for (auto* v : {&w.y, &w.w}) v->clear();
   for (auto* v : {&w.half_end, &w.pair_end}) v->clear();
-  w.index.clear();
   w.list_index.clear();
-  size_t half_start = 0;
+  size_t half_start = 0, pairs = 0;
   FactorWeights fw;
+  size_t usable = 0;  // the data sets' usable counts bound the observations collected here
+  for (const CorrectionGroup& g : groups)
+    for (const int j : group_sets(t, g.group)) usable += static_cast<size_t>(t.sets[static_cast<size_t>(j)].usable);
+  grow_pairs(w, usable * fw.index.size());
   for_usable(
       groups, t, threshold, unique, obs,
       [&](size_t i, int j, size_t u, float y, float inv_var) {
+        if (w.index.size() < pairs + fw.index.size()) grow_pairs(w, 2 * (pairs + fw.index.size()));
         const Position& q = obs.pos[i];
-        const int n = wicht(m, desc[static_cast<size_t>(j)], nodes, q.x, q.y, q.z, unique.ss[u], fw);
+        const auto n = static_cast<size_t>(wicht(m, desc[static_cast<size_t>(j)], nodes, q.x, q.y, q.z, unique.ss[u], fw));
+        std::copy_n(fw.index.begin(), n, w.index.begin() + static_cast<ptrdiff_t>(pairs));
+        std::copy_n(fw.weight.begin(), n, w.weight.begin() + static_cast<ptrdiff_t>(pairs));
+        pairs += n;
         w.y.push_back(y);
         w.w.push_back(inv_var);
         w.list_index.push_back(static_cast<int64_t>(i));
-        w.index.insert(w.index.end(), fw.index.begin(), fw.index.begin() + n);
-        w.weight.insert(w.weight.end(), fw.weight.begin(), fw.weight.begin() + n);
-        w.pair_end.push_back(static_cast<uint32_t>(w.index.size()));
+        w.pair_end.push_back(static_cast<uint32_t>(pairs));
       },
       [&](int count) {
         if (count >= 2) {
@@ -99,12 +111,10 @@ void collect_usable(CorrectionKind m, std::span<const CorrectionGroup> groups, c
           return;
         }
         // A half of fewer than two takes no part.
-        const size_t pairs = half_start == 0 ? 0 : w.pair_end[half_start - 1];
+        pairs = half_start == 0 ? 0 : w.pair_end[half_start - 1];
         for (auto* v : {&w.y, &w.w}) v->resize(half_start);
         w.pair_end.resize(half_start);
         w.list_index.resize(half_start);
-        w.index.resize(pairs);
-        w.weight.resize(pairs);
       });
 }
 

@@ -34,8 +34,8 @@ struct CorfacWork {
   std::vector<float> y;            // corrected intensity I F
   std::vector<float> w;            // 1/s'^2 with the error-model sigma s'
   std::vector<uint32_t> pair_end;  // end of each observation's pairs
-  std::vector<int32_t> index;      // factor index of each pair
-  std::vector<float> weight;       // weight of each pair
+  std::vector<int32_t> index;      // factor index of each pair (used up to pair_end.back())
+  std::vector<float> weight;       // weight of each pair (likewise)
   std::vector<int64_t> list_index; // position of each usable observation in the observation list
 };
 
