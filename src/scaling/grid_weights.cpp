@@ -3,6 +3,7 @@
 // are combined.
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "scaling/grids.hpp"
 
@@ -119,23 +120,40 @@ inline void scan_surface(const float* p, int n, float x, float y, int nmax, Axis
 }
 
 // The same selection as scan_surface without the general insertion: the nearest 3 of the
-// surface nodes by (squared distance, node number), which is what the insertion keeps.
+// surface nodes by (squared distance, node number), which is what the insertion keeps. The
+// distances are computed first and the three kept by selects rather than branches, since
+// which node is nearer changes from one observation to the next. Distances that do not
+// compare (NaN) leave places empty; the scan then decides as always.
 inline void nearest_surface(const float* p, int n, float x, float y, AxisSelection& s) {
-  float v0 = 0.0f, v1 = 0.0f, v2 = 0.0f;
-  int i0 = -1, i1 = -1, i2 = -1;
+  constexpr int kMaxSurface = 16;
+  if (n > kMaxSurface) {
+    scan_surface(p, n, x, y, 3, s);
+    return;
+  }
+  float v[kMaxSurface];
   for (int k = 0; k < n; ++k) {
     const float dx = p[2 * k] - x, dy = p[2 * k + 1] - y;
     const float dist = std::sqrt(dx * dx + dy * dy);
-    const float v = dist * dist;
-    if (i0 < 0 || v < v0) {
-      v2 = v1, i2 = i1, v1 = v0, i1 = i0, v0 = v, i0 = k;
-    } else if (i1 < 0 || v < v1) {
-      v2 = v1, i2 = i1, v1 = v, i1 = k;
-    } else if (i2 < 0 || v < v2) {
-      v2 = v, i2 = k;
-    }
+    v[k] = dist * dist;
+  }
+  constexpr float kFar = std::numeric_limits<float>::infinity();
+  float v0 = kFar, v1 = kFar, v2 = kFar;
+  int i0 = -1, i1 = -1, i2 = -1;
+  for (int k = 0; k < n; ++k) {
+    const float d = v[k];
+    const bool c0 = d < v0, c1 = d < v1, c2 = d < v2;
+    v2 = c1 ? v1 : (c2 ? d : v2);
+    i2 = c1 ? i1 : (c2 ? k : i2);
+    v1 = c0 ? v0 : (c1 ? d : v1);
+    i1 = c0 ? i0 : (c1 ? k : i1);
+    v0 = c0 ? d : v0;
+    i0 = c0 ? k : i0;
   }
   s.n = std::min(n, 3);
+  if ((s.n > 0 && i0 < 0) || (s.n > 1 && i1 < 0) || (s.n > 2 && i2 < 0)) {
+    scan_surface(p, n, x, y, 3, s);
+    return;
+  }
   s.node = {i0, i1, i2};
   s.weight = {v0, v1, v2};
 }
