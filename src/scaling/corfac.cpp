@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 
 #include "common/equivalents.hpp"
 
@@ -68,10 +69,17 @@ void for_usable(std::span<const CorrectionGroup> groups, const ControlTables& t,
   }
 }
 
-void grow_pairs(CorfacWork& w, size_t size) {
-  if (w.index.size() >= size) return;
-  w.index.resize(size);
-  w.weight.resize(size);
+// Enlarges the pair storage to `size` entries, keeping the first `used`. The new entries are
+// left unset: each is written before it is read.
+void grow_pairs(CorfacWork& w, size_t size, size_t used) {
+  if (w.pair_capacity >= size) return;
+  auto index = std::make_unique_for_overwrite<int32_t[]>(size);
+  auto weight = std::make_unique_for_overwrite<float[]>(size);
+  std::copy_n(w.index.get(), used, index.get());
+  std::copy_n(w.weight.get(), used, weight.get());
+  w.index = std::move(index);
+  w.weight = std::move(weight);
+  w.pair_capacity = size;
 }
 
 // Fills the work buffers with the usable observations and their pairs, in one walk: a
@@ -89,15 +97,15 @@ void collect_usable(CorrectionKind m, std::span<const CorrectionGroup> groups, c
   size_t usable = 0;  // the data sets' usable counts bound the observations collected here
   for (const CorrectionGroup& g : groups)
     for (const int j : group_sets(t, g.group)) usable += static_cast<size_t>(t.sets[static_cast<size_t>(j)].usable);
-  grow_pairs(w, usable * fw.index.size());
+  grow_pairs(w, usable * fw.index.size(), 0);
   for_usable(
       groups, t, threshold, unique, obs,
       [&](size_t i, int j, size_t u, float y, float inv_var) {
-        if (w.index.size() < pairs + fw.index.size()) grow_pairs(w, 2 * (pairs + fw.index.size()));
+        if (w.pair_capacity < pairs + fw.index.size()) grow_pairs(w, 2 * (pairs + fw.index.size()), pairs);
         const Position& q = obs.pos[i];
         const auto n = static_cast<size_t>(wicht(m, desc[static_cast<size_t>(j)], nodes, q.x, q.y, q.z, unique.ss[u], fw));
-        std::copy_n(fw.index.begin(), n, w.index.begin() + static_cast<ptrdiff_t>(pairs));
-        std::copy_n(fw.weight.begin(), n, w.weight.begin() + static_cast<ptrdiff_t>(pairs));
+        std::copy_n(fw.index.begin(), n, w.index.get() + pairs);
+        std::copy_n(fw.weight.begin(), n, w.weight.get() + pairs);
         pairs += n;
         w.y.push_back(y);
         w.w.push_back(inv_var);

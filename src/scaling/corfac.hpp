@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -34,8 +35,9 @@ struct CorfacWork {
   std::vector<float> y;            // corrected intensity I F
   std::vector<float> w;            // 1/s'^2 with the error-model sigma s'
   std::vector<uint32_t> pair_end;  // end of each observation's pairs
-  std::vector<int32_t> index;      // factor index of each pair (used up to pair_end.back())
-  std::vector<float> weight;       // weight of each pair (likewise)
+  std::unique_ptr<int32_t[]> index;  // factor index of each pair (used up to pair_end.back())
+  std::unique_ptr<float[]> weight;    // weight of each pair (likewise)
+  size_t pair_capacity = 0;           // entries of index and weight
   std::vector<int64_t> list_index; // position of each usable observation in the observation list
 };
 
