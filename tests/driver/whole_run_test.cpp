@@ -25,7 +25,6 @@ TEST(WholeRun, BannerHeaderValuesOperatorsAndTiming) {
   // The header's cell replaces the one of UNIT_CELL_CONSTANTS= when no space group is given.
   const RunResult r = testing::run_velmar(dir, "UNIT_CELL_CONSTANTS=10 10 10 90 90 90\nOUTPUT_FILE=o\nINPUT_FILE=a.hkl\n");
   EXPECT_EQ(r.status, 0);
-  EXPECT_TRUE(r.report.starts_with("\n***** VELMAR ***** (VERSION "));
   EXPECT_TRUE(contains(r.report,
                        "\nTHE DATA COLLECTION STATISTICS REPORTED BELOW ASSUMES:\n SPACE_GROUP_NUMBER=   19\n"
                        " UNIT_CELL_CONSTANTS=    50.00    60.00    70.00  90.000  90.000  90.000\n\n"));
@@ -36,18 +35,17 @@ TEST(WholeRun, BannerHeaderValuesOperatorsAndTiming) {
   EXPECT_TRUE(contains(r.report, "\n   1  0.1267E+03        3      0  a.hkl")) << r.report;
   // MERGE=TRUE and FRIEDEL'S_LAW=TRUE of the header make the output merged with Friedel's law.
   EXPECT_TRUE(dir.read("o").starts_with("!FORMAT=KVD_ASCII    MERGE=TRUE     FRIEDEL'S_LAW=TRUE \n"));
-  EXPECT_TRUE(contains(r.report, "\n cpu time used by VELMAR "));
   EXPECT_TRUE(contains(r.terminal, "\n elapsed wall-clock time "));
   EXPECT_FALSE(dir.exists("VMROUT_01.tmp"));
 }
 
 // Each stop ends both the report and the terminal output with its message, before the
-// timing lines; an input file of garbage ends the same way.
+// timing lines; an input file of garbage ends the same way (other unreadable files and
+// outputs named as inputs: the hardening tests).
 TEST(WholeRun, CompletionErrors) {
   const std::string pad45(45, ' '), sg19 = "SPACE_GROUP_NUMBER=19\nUNIT_CELL_CONSTANTS=50 60 70 90 90 90\n";
   const std::pair<std::string, std::string> cases[] = {
       {"OUTPUT_FILE=o\n", " !!! ERROR !!! NOTHING TO SCALE TOGETHER"},
-      {"OUTPUT_FILE=o\nINPUT_FILE=nosuch.hkl\n", "\n !!! ERROR !!! CANNOT OPEN OR READ nosuch.hkl" + std::string(40, ' ')},
       {"OUTPUT_FILE=o\nINPUT_FILE=binary.hkl\n", "\n !!! ERROR !!! CANNOT OPEN OR READ binary.hkl" + std::string(40, ' ')},
       {"OUTPUT_FILE=o\nINPUT_FILE=a.hkl\nOUTPUT_FILE=p\n", "\n !!! ERROR !!! NO INPUT FILES FOR OUTPUT_FILE= p"},
       {"OUTPUT_FILE=o\nINPUT_FILE=a.hkl\nREIDX=0 1 0 0 1 0 0 0 0 0 -1 0\n",
@@ -59,7 +57,6 @@ TEST(WholeRun, CompletionErrors) {
       {"RESOLUTION_SHELLS=10 5\nOUTPUT_FILE=o\nINPUT_FILE=a.hkl\nINCLUDE_RESOLUTION_RANGE=4 3\n",
        "\n !!! ERROR !!! INPUT FILEa.hkl" + pad45 + "\n SPECIFIED RESOLUTION RANGE      4.00     3.00"
        " OUTSIDE RESOLUTION SHELLS\n !!! ERROR !!!"},
-      {"OUTPUT_FILE=a.hkl\nINPUT_FILE=a.hkl\n", " !!! ERROR !!! OUTPUT FILE HAS SAME NAME AS INPUT FILE"},
       {sg19 + "OUTPUT_FILE=o\nINPUT_FILE=a.hkl NORMAL\nCRYSTAL_NAME=x\n",
        "\n !!! ERROR !!! TYPE OF INPUT DATA SETa.hkl" + pad45 + " MUST BE  KVD_ASCII  FOR 0-DOSE CORRECTION OF THE DATA"},
   };

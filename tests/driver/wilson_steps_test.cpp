@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -63,12 +62,8 @@ TEST(Makref, LinesPerGroupSkipUnusableObservations) {
     EXPECT_NEAR(list.ss_min, c.ss.front(), 1e-6 * c.ss.front());
     EXPECT_NEAR(list.ss_max, c.ss.back(), 1e-6 * c.ss.back());
   }
-  try {
-    makref(run.tables, run.unique, run.obs, 0, dir.file("no/such/dir.tmp"));
-    ADD_FAILURE() << "no stop";
-  } catch (const VelmarError& e) {
-    EXPECT_EQ(std::string(e.what()), " !!! ERROR !!! CANNOT WRITE FILE " + dir.file("no/such/dir.tmp"));
-  }
+  EXPECT_EQ(stop_text([&] { makref(run.tables, run.unique, run.obs, 0, dir.file("no/such/dir.tmp")); }),
+            " !!! ERROR !!! CANNOT WRITE FILE " + dir.file("no/such/dir.tmp"));
 }
 
 TEST(AbsoluteScale, FactorAndCellVolume) {
@@ -81,41 +76,10 @@ TEST(AbsoluteScale, FactorAndCellVolume) {
     EXPECT_NEAR(absolute_scale_factor(static_cast<float>(std::log(1.09172 * v) - t), v), factor, 2e-5 * factor) << t;
 }
 
-// A P1 data set of two observations per reflection with Wilson intensities of mean 1000
-// exp(-B SS/2), B = 20, in a merged Friedel output group written into `dir`.
-TestRun wilson_run(const TempDir& dir) {
-  std::vector<Measured> measured;
-  std::mt19937 rng(5);
-  std::exponential_distribution<double> draw;
-  std::normal_distribution<double> noise;
-  for (int h = 0; h <= 12; ++h)
-    for (int k = -12; k <= 12; ++k)
-      for (int l = 1; l <= 14; ++l) {
-        const double i = 1000.0 * std::exp(-10.0 * (h * h / 900.0 + k * k / 1225.0 + l * l / 1600.0)) * draw(rng);
-        for (int m = 0; m < 2; ++m) measured.push_back({0, h, k, l, static_cast<float>(i + 10.0 * noise(rng)), 10.0f});
-      }
-  return make_run(1, {30, 35, 40, 90, 90, 90}, {{dir.file("o.hkl"), 1}}, {{"s.hkl", 1}}, measured);
-}
-
-TEST(AbsoluteScale, FactorMultipliesEveryCorrectionFactor) {
-  TempDir dir;
-  TestRun run = wilson_run(dir);
-  Report rep{std::fopen(dir.file("scale").c_str(), "w"), nullptr};
-  ASSERT_TRUE(place_on_absolute_scale(rep, run.tables, run.unique, run.obs, dir.file("VMROUT_01.tmp")));
-  std::fclose(rep.file);
-  EXPECT_TRUE(no_scratch_file(dir));
-  const std::string text = dir.read("scale");
-  ASSERT_TRUE(text.starts_with("\nFACTOR TO PLACE ALL DATA SETS TO AN APPROXIMATE ABSOLUTE SCALE   0.")) << text;
-  EXPECT_TRUE(text.ends_with("\n(ASSUMING A PROTEIN WITH 50% SOLVENT)\n"));
-  const double f = std::stod(text.substr(64, 13));
-  EXPECT_NEAR(f * 1000.0 / (1.09172 * 30 * 35 * 40), 1.0, 0.05);  // the scaled mean intensity at SS = 0 is 1.09172 V
-  for (float c : run.obs.corr) EXPECT_NEAR(c, f, 1e-4 * f);
-}
-
 TEST(AbsoluteScale, EmptyListEndsTheRunQuietly) {
   TempDir dir;
-  TestRun run = wilson_run(dir);
-  for (float& s : run.obs.sigma) s = -std::fabs(s);
+  TestRun run = make_run(1, {30, 35, 40, 90, 90, 90}, {{dir.file("o.hkl"), 1}}, {{"s.hkl", 1}},
+                         {{0, 1, 2, 3, 100, -10}, {0, 2, 2, 3, 50, -5}, {0, 1, 0, 0, 80, -1}});  // no sigma > 0
   Report rep{std::fopen(dir.file("lp").c_str(), "w"), nullptr};
   EXPECT_FALSE(place_on_absolute_scale(rep, run.tables, run.unique, run.obs, dir.file("VMROUT_01.tmp")));
   EXPECT_FALSE(print_wilson_sections(rep, run.tables, run.unique, run.obs, dir.file("VMROUT_01.tmp")));
@@ -127,6 +91,9 @@ TEST(AbsoluteScale, EmptyListEndsTheRunQuietly) {
   for (float c : run.obs.corr) EXPECT_EQ(c, 1.0f);
 }
 
+// The factor multiplies every correction factor: the scaled data's Wilson line has the
+// intercept of a protein crystal of this volume (the generator's mean intensity at SS = 0 is
+// 1000), and the generator's B.
 #ifdef VELMAR_SYNTH_BINARY
 TEST(WilsonRun, FactorAndASectionPerNamedOutputFile) {
   TempDir dir;
@@ -139,6 +106,8 @@ TEST(WilsonRun, FactorAndASectionPerNamedOutputFile) {
   const std::string factor = "\nFACTOR TO PLACE ALL DATA SETS TO AN APPROXIMATE ABSOLUTE SCALE";
   const size_t at = r.report.find(factor);
   ASSERT_TRUE(at != std::string::npos && contains(r.terminal, factor));
+  EXPECT_EQ(r.report.substr(at + factor.size(), 5) + r.report.substr(at + factor.size() + 13, 39),
+            "   0.\n(ASSUMING A PROTEIN WITH 50% SOLVENT)\n");  // E13.4
   const std::string head = "\n\n\n" + std::string(frame_line()) + "\n    WILSON STATISTICS OF SCALED DATA SET: ";
   const size_t one = r.report.find(head + padded50("one.hkl") + "\n" + std::string(frame_line()) + "\n");
   const size_t two = r.report.find(head + padded50("two.hkl") + "\n" + std::string(frame_line()) + "\n");
@@ -147,8 +116,6 @@ TEST(WilsonRun, FactorAndASectionPerNamedOutputFile) {
   EXPECT_LT(one, two);
   EXPECT_LT(two, r.report.find("cpu time used by VELMAR"));
   EXPECT_FALSE(contains(r.terminal, "WILSON STATISTICS"));
-  // The scaled data: the intercept of a protein crystal of this volume (the generator's mean
-  // intensity at SS = 0 is 1000), the generator's B.
   const size_t fit = r.report.find("WILSON LINE (using all data) : A=", one) + 33;  // A= (F8.3) B= (F8.3)
   EXPECT_NEAR(std::stod(r.report.substr(fit, 8)), std::log(1.09172 * 60 * 70 * 80), 0.05);
   EXPECT_NEAR(std::stod(r.report.substr(fit + 11, 8)), 30.0, 1.0);
@@ -158,11 +125,7 @@ TEST(WilsonRun, FactorAndASectionPerNamedOutputFile) {
 
 TEST(WilsonRun, FailedWilsonRunStopsAndLeavesNoScratchFile) {
   TempDir dir;
-  dir.write("a.hkl",
-            "!FORMAT=KVD_ASCII    MERGE=TRUE    FRIEDEL'S_LAW=TRUE\n!SPACE_GROUP_NUMBER=19\n"
-            "!UNIT_CELL_CONSTANTS= 50.0 60.0 70.0 90 90 90\n!NUMBER_OF_ITEMS_IN_EACH_DATA_RECORD=5\n!ITEM_H=1\n"
-            "!ITEM_K=2\n!ITEM_L=3\n!ITEM_IOBS=4\n!ITEM_SIGMA(IOBS)=5\n!END_OF_HEADER\n  1 2 3 100.0 10.0\n"
-            "  -1 2 3 110.0 10.0\n!END_OF_DATA\n");
+  dir.write("a.hkl", kvd_file("  1 2 3 100.0 10.0\n  -1 2 3 110.0 10.0\n", true));  // one reflection
   dir.write("VELMAR.INP", "OUTPUT_FILE=o.hkl\nINPUT_FILE=a.hkl\n");
   const RunResult r = run_velmar(dir);
   EXPECT_EQ(r.status, 1);

