@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "common/error.hpp"
 #include "common/fortran_format.hpp"
 #include "test_support.hpp"
 #include "zerodose/decay_records.hpp"
@@ -21,6 +20,7 @@ using testing::CapturedReport;
 using testing::decaying;
 using testing::images;
 using testing::Measured;
+using testing::stop_text;
 using testing::TempDir;
 using testing::TestRun;
 
@@ -129,19 +129,11 @@ TEST(DecayRecordFile, ErrorsStopWithTheFileName) {
     close_decay_records(w);
   }
   EXPECT_EQ(read_decay_records(name, 1, 3).b, (std::vector<float>{0.1f, 0.2f}));
-  auto error = [](auto&& f) {
-    try {
-      f();
-    } catch (const VelmarError& e) {
-      return std::string(e.what());
-    }
-    return std::string();
-  };
   const std::string unreadable = " !!! ERROR !!! CANNOT OPEN OR READ " + name;
-  EXPECT_EQ(error([&] { read_decay_records(name, 2, 3); }), unreadable);  // a record missing
-  EXPECT_EQ(error([&] { read_decay_records(name, 0, 3); }), unreadable);  // one too many
-  EXPECT_EQ(error([&] { read_decay_records(name, 1, 2); }), unreadable);  // a data set beyond the table
-  EXPECT_EQ(error([&] { DecayRecordWriter w(missing); }), " !!! ERROR !!! CANNOT OPEN OR WRITE " + missing);
+  EXPECT_EQ(stop_text([&] { read_decay_records(name, 2, 3); }), unreadable);  // a record missing
+  EXPECT_EQ(stop_text([&] { read_decay_records(name, 0, 3); }), unreadable);  // one too many
+  EXPECT_EQ(stop_text([&] { read_decay_records(name, 1, 2); }), unreadable);  // a data set beyond the table
+  EXPECT_EQ(stop_text([&] { DecayRecordWriter w(missing); }), " !!! ERROR !!! CANNOT OPEN OR WRITE " + missing);
 }
 
 }  // namespace
