@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <limits>
+#include <tuple>
 #include <utility>
 
 namespace velmar {
@@ -33,11 +34,15 @@ TEST(LogMomentTable, AgreesWithTrunclgOverTheTabulatedRange) {
 }
 
 TEST(LogMomentTable, OutsideTheTableTrunclgAnswers) {
+  // Without a usable sigma or intensity there is no point: mean 0, sd -1.
   const LogMomentTable table = log_moment_table();
-  for (const auto& [i, sigma] : {std::pair{-500.0f, 10.0f}, {-21.0f, 1.0f}, {3.0e7f, 10.0f}, {5.0f, 0.0f}, {5.0f, -2.0f},
-                                 {std::numeric_limits<float>::infinity(), 1.0f}, {std::nanf(""), 1.0f}}) {
+  const float nan = std::nanf(""), inf = std::numeric_limits<float>::infinity();
+  for (const auto& [i, sigma, usable] : {std::tuple{-500.0f, 10.0f, true}, {-21.0f, 1.0f, true}, {3.0e7f, 10.0f, true},
+                                         {5.0f, 0.0f, false}, {0.0f, 0.0f, false}, {5.0f, -2.0f, false},
+                                         {5.0f, nan, false}, {inf, 1.0f, false}, {nan, 1.0f, false}}) {
     const LogMoments direct = trunclg(i, sigma), looked_up = trunclg_lookup(table, i, sigma);
     EXPECT_EQ(std::pair(looked_up.mean, looked_up.sd), std::pair(direct.mean, direct.sd)) << i << " " << sigma;
+    EXPECT_TRUE(usable ? direct.sd > 0.0f : direct.mean == 0.0f && direct.sd == -1.0f) << i << " " << sigma;
   }
 }
 

@@ -8,12 +8,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "common/error.hpp"
 #include "symmetry/spacegroups.hpp"
 #include "synth_files.hpp"
 #include "test_support.hpp"
@@ -24,16 +22,7 @@ namespace {
 
 using namespace velmar::testing;
 
-RunResult run(const TempDir& dir, const std::string& control) {
-  dir.write("VELMAR.INP", control);
-  return run_velmar(dir);
-}
-
 #ifdef VELMAR_SYNTH_BINARY
-bool generate(const TempDir& dir, const std::string& options) {
-  return run_in(dir, std::string("'") + VELMAR_SYNTH_BINARY + "' " + options + " 2>/dev/null").status == 0;
-}
-
 // R = sum |I - k I_true| / sum k I_true of the weighted means of the records of an output
 // file per unique reflection against the undamaged true intensities, k the least-squares scale.
 double r_against_truth(const std::string& path, const TruthTable& truth, const SymopList& ops) {
@@ -54,22 +43,20 @@ TEST(ZeroDoseRun, StrongDamageIsUndone) {
   GTEST_SKIP() << "generator not built";
 #else
   // Two sweeps of 180 images of one crystal (P4(3)2(1)2, 2.5 A), dose 1 per image, the second
-  // starting at dose 180. Strong low-resolution intensities; by the end of the second sweep
-  // the reflections have lost about a quarter of their intensity at low and two thirds at
-  // high resolution, each at its own rate.
+  // starting at dose 180. By the end of the second sweep the reflections have lost about a
+  // quarter of their intensity at low and two thirds at high resolution, each at its own rate.
   TempDir dir;
-  ASSERT_TRUE(generate(dir, "--dmin 2.5 --mean-intensity 100000 --seed 3 --damage 8e-4 0.014 0.007 --truth truth.txt "
-                            "-o s1.hkl --images 180 --multiplicity 8 --dose-rate 1 --starting-dose 0 "
-                            "-o s2.hkl --images 180 --multiplicity 8 --dose-rate 1 --starting-dose 180"));
+  ASSERT_TRUE(synthesize(dir, "s1.hkl", "--dmin 2.5 --mean-intensity 100000 --seed 3 --damage 8e-4 0.014 0.007 "
+                                       "--truth truth.txt --images 180 --multiplicity 8 --dose-rate 1 --starting-dose 0 "
+                                       "-o s2.hkl --images 180 --multiplicity 8 --dose-rate 1 --starting-dose 180"));
   // The first sweep's values are held; the second is given a dose rate 20 % low and a
   // starting dose 30 too low.
-  const RunResult a = run(dir, "OUTPUT_FILE=out.hkl\nMERGE=FALSE\nINPUT_FILE=s1.hkl\nCRYSTAL_NAME=xtal\nSTARTING_DOSE=0*\n"
-                               "DOSE_RATE=1 *\nINPUT_FILE=s2.hkl\nCRYSTAL_NAME=xtal\nSTARTING_DOSE=150\nDOSE_RATE=0.8\n");
+  const RunResult a = run_velmar(dir, "OUTPUT_FILE=out.hkl\nMERGE=FALSE\nINPUT_FILE=s1.hkl\nCRYSTAL_NAME=xtal\nSTARTING_DOSE=0*\n"
+                                      "DOSE_RATE=1 *\nINPUT_FILE=s2.hkl\nCRYSTAL_NAME=xtal\nSTARTING_DOSE=150\nDOSE_RATE=0.8\n");
   ASSERT_EQ(a.status, 0) << a.report;
   EXPECT_FALSE(dir.exists("VMDECAY.tmp"));
-  const std::string corrected = dir.read("out.hkl");
 
-  // The report sections in the order of the stage, before the statistics.
+  // The report sections in the order of the stage, before the statistics; report file only.
   size_t at = a.report.find(
       "\n\n " + std::string(78, '*') + "\n          RESULTS FROM ZERO-DOSE EXTRAPOLATION OF REFLECTION INTENSITIES\n " +
       std::string(78, '*') +
@@ -87,19 +74,14 @@ TEST(ZeroDoseRun, StrongDamageIsUndone) {
       " be the same for Friedel-pairs and independent of the X-ray wavelength.\n\n"
       " To avoid overfitting the data, VELMAR starts with the hypothesis that\n"
       " b(h)=0 and rejects this assumption if its probability is below 10.0%.\n");
-  for (const char* title : {"CORRELATION OF COMMON DECAY-FACTORS", "X-RAY DOSE PARAMETERS USED",
-                            "STATISTICS OF 0-DOSE CORRECTED DATA", "SCALING FACTORS FOR Sigma(I) AS FUNCTION",
-                            "STATISTICS OF SCALED OUTPUT DATA SET"}) {
-    ASSERT_NE(at, std::string::npos) << title;
-    at = a.report.find(title, at);
-  }
-  EXPECT_NE(at, std::string::npos);
-  EXPECT_FALSE(contains(a.terminal, "ZERO-DOSE") || contains(a.terminal, "!!! ERROR"));  // report file only
+  for (const char* title : {"CORRELATION OF COMMON DECAY-FACTORS", "X-RAY DOSE PARAMETERS USED", "STATISTICS OF 0-DOSE CORRECTED DATA",
+                            "SCALING FACTORS FOR Sigma(I) AS FUNCTION", "STATISTICS OF SCALED OUTPUT DATA SET"})
+    ASSERT_NE(at = a.report.find(title, at), std::string::npos) << title;
+  EXPECT_FALSE(contains(a.terminal, "ZERO-DOSE") || contains(a.terminal, "!!! ERROR"));
 
   // The dose parameters: held values kept, the rate found within 5 %, the starting doses apart.
   EXPECT_TRUE(contains(a.report, "       0.000*      0.000       1.000*      1.000  s1.hkl\n"));
   const size_t s2 = a.report.find("  s2.hkl\n", a.report.find("X-RAY DOSE PARAMETERS USED"));
-  ASSERT_NE(s2, std::string::npos);
   std::string line = a.report.substr(a.report.rfind('\n', s2) + 1, s2 - a.report.rfind('\n', s2) - 1);
   std::replace(line.begin(), line.end(), '*', ' ');
   const std::vector<double> second = numbers_in(line);  // initial, refined starting dose and dose rate
@@ -109,32 +91,16 @@ TEST(ZeroDoseRun, StrongDamageIsUndone) {
   std::printf("refined second sweep: starting dose %.3f (true 180, given 150), dose rate %.3f (true 1, given 0.8)\n",
               second[1], second[3]);
 
-  // The output file: the dose parameters used in its header, a decay constant (ITEM_DCY) on
-  // every record; those written follow the true ones (the correction factor exp(-b dose)
-  // undoes a loss exp(-b_true dose): b = -b_true).
-  EXPECT_TRUE(contains(corrected, "! ISET=  1 STARTING_DOSE= 0.000E+00 DOSE_RATE= 1.000E+00 FIRST_IMAGE=    1 CRYSTAL_NAME= xtal\n"));
+  // The output file names the dose parameters used in its header; the decay constants of its
+  // records are checked against the applied ones by the tests of the correction and the writer.
+  EXPECT_TRUE(contains(dir.read("out.hkl"), "! ISET=  1 STARTING_DOSE= 0.000E+00 DOSE_RATE= 1.000E+00 FIRST_IMAGE=    1 CRYSTAL_NAME= xtal\n"));
   const SymopList ops = xsymy(1, Cell{78, 78, 37, 90, 90, 90}, 96).ops;
   const TruthTable truth = read_truth(dir.file("truth.txt"));
-  std::map<HalfKey, float> dcy;
-  std::istringstream in(corrected);
-  for (std::string record; std::getline(in, record);)
-    if (const std::vector<double> v = numbers_in(record); record[0] != '!' && v.size() == 11 && v[10] != 0)
-      dcy[half_of(int(v[0]), int(v[1]), int(v[2]), ops, true)] = float(v[10]);
-  ASSERT_GT(dcy.size(), truth.size() / 2);
-  double sx = 0, sy = 0, sxx = 0, sxy = 0, syy = 0, n = double(dcy.size());
-  for (const auto& [key, b] : dcy) {
-    const double y = -truth.at({key[0], key[1], key[2]}).b;
-    sx += b, sy += y, sxx += b * b, sxy += b * y, syy += y * y;
-  }
-  const double r = (sxy - sx * sy / n) / std::sqrt((sxx - sx * sx / n) * (syy - sy * sy / n));
-  EXPECT_GT(r, 0.6);
-  std::printf("%zu of %zu reflections corrected; correlation of the decay constants with the true ones %.3f\n",
-              dcy.size(), truth.size(), r);
 
   // Merged, the corrected data agree with the undamaged intensities better than the same
   // run without crystals does.
   const double r_corrected = r_against_truth(dir.file("out.hkl"), truth, ops);
-  ASSERT_EQ(run(dir, "OUTPUT_FILE=out.hkl\nMERGE=FALSE\nINPUT_FILE=s1.hkl\nINPUT_FILE=s2.hkl\n").status, 0);
+  ASSERT_EQ(run_velmar(dir, "OUTPUT_FILE=out.hkl\nMERGE=FALSE\nINPUT_FILE=s1.hkl\nINPUT_FILE=s2.hkl\n").status, 0);
   const double r_plain = r_against_truth(dir.file("out.hkl"), truth, ops);
   EXPECT_LT(r_corrected, 0.75 * r_plain);
   std::printf("R against the undamaged intensities: %.4f with zero-dose correction, %.4f without\n", r_corrected, r_plain);
@@ -148,10 +114,10 @@ TEST(ZeroDoseRun, NoiseIsNotFitted) {
   // Weak intensities, no radiation damage at all: every accepted decay constant fits noise.
   // The test of the slope takes |t| (both signs), so about twice the level passes it.
   TempDir dir;
-  ASSERT_TRUE(generate(dir, "--dmin 2.5 --mean-intensity 50 --seed 5 "
-                            "-o s1.hkl --images 180 --multiplicity 6 -o s2.hkl --images 180 --multiplicity 6"));
-  const RunResult r = run(dir, "0-DOSE_SIGNIFICANCE_LEVEL=0.05\nOUTPUT_FILE=out.hkl\n"
-                               "INPUT_FILE=s1.hkl\nCRYSTAL_NAME=x\nINPUT_FILE=s2.hkl\nCRYSTAL_NAME=x\nSTARTING_DOSE=180\n");
+  ASSERT_TRUE(synthesize(dir, "s1.hkl", "--dmin 2.5 --mean-intensity 50 --seed 5 --images 180 --multiplicity 6 "
+                                       "-o s2.hkl --images 180 --multiplicity 6"));
+  const RunResult r = run_velmar(dir, "0-DOSE_SIGNIFICANCE_LEVEL=0.05\nOUTPUT_FILE=out.hkl\n"
+                                      "INPUT_FILE=s1.hkl\nCRYSTAL_NAME=x\nINPUT_FILE=s2.hkl\nCRYSTAL_NAME=x\nSTARTING_DOSE=180\n");
   ASSERT_EQ(r.status, 0) << r.report;
   EXPECT_TRUE(contains(r.report, "rejects this assumption if its probability is below  5.0%.\n"));
   const size_t total = r.report.find("\n    total", r.report.find("STATISTICS OF 0-DOSE CORRECTED DATA FROM EACH CRYSTAL"));
@@ -159,10 +125,8 @@ TEST(ZeroDoseRun, NoiseIsNotFitted) {
   const std::vector<double> counts = numbers_in(r.report.substr(total + 10, 30));  // NUNIQUE, N0-DOSE
   ASSERT_GE(counts.size(), 2u);
   EXPECT_GT(counts[0], 4000);
-  EXPECT_GT(counts[1] / counts[0], 0.06);
-  EXPECT_LT(counts[1] / counts[0], 0.12);
-  std::printf("without damage %g of %g reflections corrected (fraction %.3f at the level 0.05)\n", counts[1], counts[0],
-              counts[1] / counts[0]);
+  EXPECT_TRUE(counts[1] / counts[0] > 0.06 && counts[1] / counts[0] < 0.12) << counts[1] << " of " << counts[0];
+  std::printf("without damage %g of %g reflections corrected at the level 0.05\n", counts[1], counts[0]);
 #endif
 }
 
@@ -173,28 +137,20 @@ TEST(ZeroDoseRun, WithoutCrystalNamesNothingChanges) {
   // The dose keywords alone change nothing: the same report (but the echo of the cards and
   // the times) and byte-identical output files.
   TempDir dir;
-  ASSERT_TRUE(generate(dir, "--dmin 3 --seed 9 --damage 1e-3 0.01 0.005 -o s1.hkl --images 90 --dose-rate 1 "
-                            "-o s2.hkl --images 90 --dose-rate 1 --starting-dose 90"));
-  auto control = [](const std::string& dose1, const std::string& dose2) {
-    return "OUTPUT_FILE=merged.hkl\nMERGE=TRUE\nINPUT_FILE=s1.hkl\n" + dose1 +
-           "OUTPUT_FILE=unmerged.hkl\nMERGE=FALSE\nINPUT_FILE=s2.hkl\n" + dose2;
-  };
-  auto body = [](const std::string& report) {
-    std::istringstream in(report);
-    std::string kept;
+  ASSERT_TRUE(synthesize(dir, "s1.hkl", "--dmin 3 --seed 9 --damage 1e-3 0.01 0.005 --images 90 --dose-rate 1 "
+                                       "-o s2.hkl --images 90 --dose-rate 1 --starting-dose 90"));
+  auto run = [&](const std::string& dose1, const std::string& dose2) {
+    const RunResult r = run_velmar(dir, "OUTPUT_FILE=merged.hkl\nMERGE=TRUE\nINPUT_FILE=s1.hkl\n" + dose1 +
+                                            "OUTPUT_FILE=unmerged.hkl\nMERGE=FALSE\nINPUT_FILE=s2.hkl\n" + dose2);
+    std::istringstream in(r.report);
+    std::string kept = std::to_string(r.status) + dir.read("merged.hkl") + dir.read("unmerged.hkl");
     for (std::string line; std::getline(in, line);)
       if (!contains(line, "_DOSE=") && !contains(line, "DOSE_RATE=") && !contains(line, " sec")) kept += line + "\n";
     return kept;
   };
-  const RunResult plain = run(dir, control("", ""));
-  ASSERT_EQ(plain.status, 0) << plain.report;
-  const std::string merged = dir.read("merged.hkl"), unmerged = dir.read("unmerged.hkl");
-  const RunResult dosed = run(dir, control("STARTING_DOSE=3*\nDOSE_RATE=2\n", "STARTING_DOSE=100\nDOSE_RATE=2*\n"));
-  ASSERT_EQ(dosed.status, 0);
-  EXPECT_EQ(dir.read("merged.hkl"), merged);
-  EXPECT_EQ(dir.read("unmerged.hkl"), unmerged);
-  EXPECT_EQ(body(dosed.report), body(plain.report));
-  EXPECT_FALSE(contains(unmerged, "ITEM_DCY"));
+  const std::string plain = run("", "");
+  EXPECT_TRUE(plain.starts_with("0") && !contains(plain, "ITEM_DCY"));
+  EXPECT_EQ(run("STARTING_DOSE=3*\nDOSE_RATE=2\n", "STARTING_DOSE=100\nDOSE_RATE=2*\n"), plain);
 #endif
 }
 
@@ -209,12 +165,8 @@ TEST(ZeroDoseRun, TheScratchFileGoesWithAnError) {
   TestRun r = dose_run(-1, {{"A"}, {"A"}}, m);
   TempDir dir;
   const std::vector<float> shells = {2.0f};
-  std::string error;
-  try {
-    zerodose(Report{full, nullptr}, r.tables, r.unique, r.obs, shells, dir.file("VMDECAY.tmp"));
-  } catch (const VelmarError& e) {
-    error = e.what();
-  }
+  const std::string error =
+      stop_text([&] { zerodose(Report{full, nullptr}, r.tables, r.unique, r.obs, shells, dir.file("VMDECAY.tmp")); });
   std::fclose(full);
   EXPECT_EQ(error, " !!! ERROR !!! CANNOT WRITE FILE VELMAR.LP");
   EXPECT_FALSE(dir.exists("VMDECAY.tmp"));
