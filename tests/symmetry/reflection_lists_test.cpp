@@ -24,26 +24,20 @@ void expect_free_records_paired(const HashTable64& t) {
   EXPECT_EQ(static_cast<long>(named.size()), std::count(t.key.begin() + 1, t.key.end(), 0));
 }
 
-// hash64_find gives the record holding the key, or 0.
-void expect_found(const HashTable64& t, int64_t key) {
-  const int j = hash64_find(t, key);
-  EXPECT_TRUE(j > 0 && t.key[static_cast<size_t>(j)] == key) << "key " << key << ": record " << j;
-}
-
+// Keys 3, 14, 25, 36, 47 share the residue 3 of N = 11 and take the five slots of its quadratic
+// probe sequence: a sixth such key finds none, while other residues (of negative keys their
+// non-negative residue) still find room, also where their probe sequence wraps around.
 TEST(Hash64Probing, CollidingKeysUntilTheirProbeSequenceIsUsedUp) {
   HashTable64 t = new_hash_table(11);
-  EXPECT_EQ(rehash64(t.n, t.key, t.ptr), 0);
   expect_free_records_paired(t);  // no key: every slot empty, each naming its own record
-  // Keys 3, 14, 25, 36, 47 share the residue 3 and take the five slots of its quadratic probe
-  // sequence; a sixth such key finds none, while other residues still find room. Negative keys
-  // hash by their non-negative residue.
-  for (int i = 0; i < 5; ++i) EXPECT_GT(hash64_insert(t, 3 + 11 * i), 0) << "key " << 3 + 11 * i;
-  for (int i = 0; i < 5; ++i) expect_found(t, 3 + 11 * i);
+  for (int64_t key : {3, 14, 25, 36, 47}) EXPECT_GT(hash64_insert(t, key), 0) << key;
   EXPECT_EQ(hash64_insert(t, 58), 0);
   EXPECT_EQ(hash64(t.n, t.key, t.ptr, -8), 0);
-  EXPECT_GT(hash64_insert(t, 7), 0);  // its probe sequence wraps around the table
-  expect_found(t, 7);
-  EXPECT_EQ(hash64_find(t, 8), 0);
+  EXPECT_GT(hash64_insert(t, 7), 0);
+  for (int64_t key : {3, 14, 25, 36, 47, 7, 8}) {
+    const int j = hash64_find(t, key);  // the record holding the key, or 0
+    EXPECT_TRUE(key == 8 ? j == 0 : j > 0 && t.key[static_cast<size_t>(j)] == key) << key << ": record " << j;
+  }
   expect_free_records_paired(t);
 }
 
@@ -88,26 +82,25 @@ std::vector<ReflKey> random_keys(size_t n, int range, unsigned seed) {
 }
 
 // Sorts the keys with qsorta, companions encoding each record's original position (a = i,
-// b = -i, row of x = i + c/8); checks the order against std::sort and that every record
-// came once with its own companions. Returns a.
+// b = -i, row of x = i + c/8): the order is std::sort's, and every record comes once with
+// its own companions. Returns a.
 std::vector<float> expect_qsorta_sorts(const std::vector<ReflKey>& keys, size_t ncol) {
   std::vector<ReflKey> rec = keys, expected = keys;
-  std::vector<float> a, b, x;
-  for (size_t i = 0; i < rec.size(); ++i) {
-    a.push_back(static_cast<float>(i)), b.push_back(-a.back());
-    for (size_t c = 0; c < ncol; ++c) x.push_back(a.back() + static_cast<float>(c) / 8.0f);
+  std::vector<float> a(keys.size()), b(keys.size()), x(keys.size() * ncol);
+  for (size_t i = 0; i < keys.size(); ++i) {
+    a[i] = static_cast<float>(i), b[i] = -a[i];
+    for (size_t c = 0; c < ncol; ++c) x[i * ncol + c] = a[i] + static_cast<float>(c) / 8.0f;
   }
   qsorta(rec, a, b, x, static_cast<int>(ncol));
   std::sort(expected.begin(), expected.end(), key_less);
   EXPECT_EQ(rec, expected);
-  std::vector<bool> seen(rec.size());
+  std::set<size_t> seen;
   size_t strays = 0;
   for (size_t p = 0; p < rec.size(); ++p) {
-    const bool known = a[p] >= 0 && a[p] < static_cast<float>(rec.size());
-    const size_t o = known ? static_cast<size_t>(a[p]) : 0;
-    strays += !known || seen[o] || rec[p] != keys[o] || b[p] != -a[p];
-    seen[o] = true;
-    for (size_t c = 0; c < ncol; ++c) strays += x[p * ncol + c] != a[p] + static_cast<float>(c) / 8.0f;
+    const auto o = static_cast<size_t>(a[p]);
+    bool ok = a[p] >= 0 && o < keys.size() && seen.insert(o).second && rec[p] == keys[o] && b[p] == -a[p];
+    for (size_t c = 0; c < ncol; ++c) ok = ok && x[p * ncol + c] == a[p] + static_cast<float>(c) / 8.0f;
+    strays += !ok;
   }
   EXPECT_EQ(strays, 0u);
   return a;
