@@ -1,16 +1,13 @@
 #!/usr/bin/python3
-"""Reads an MTZ or mmCIF file with gemmi and prints what the export tests compare.
+"""Prints what the export tests compare of an MTZ or mmCIF file, as gemmi reads it.
 
-    read_back.py mtz FILE     header, data sets, batches (number, data set, cell,
-                              wavelength), then the columns (LABEL:TYPE) and one line per row
-    read_back.py cif FILE     every category of the file's one block as a table (a
-                              category of pairs as a table of one row)
+    read_back.py mtz FILE   header, data sets, batches, columns (LABEL:TYPE), one line per row
+    read_back.py cif FILE   every category of the file's one block as a table
 
-Every line is tab-separated and starts with a word naming its kind. Reals are printed with
-repr(), which reads back as the same number. Rows of an unmerged MTZ file are printed with
-the indices as measured (gemmi's switch_to_original_hkl applies M/ISYM); "outside_asu"
-counts the rows whose stored indices lie outside gemmi's reciprocal asymmetric unit;
-"symm_group" names the group of the SYMM records, which alone tell an origin choice.
+Lines are tab-separated, each starting with a word naming its kind; reals are printed with
+repr(). Rows of an unmerged MTZ file carry the indices as measured (switch_to_original_hkl
+applies M/ISYM); "outside_asu" counts stored indices outside gemmi's asymmetric unit;
+"symm_group" is the group of the SYMM records, which alone tell an origin choice.
 """
 import struct
 import sys
@@ -31,9 +28,9 @@ def symm_records(path):
     with open(path, 'rb') as f:
         data = f.read()
     start = (struct.unpack('<i', data[4:8])[0] - 1) * 4
+    records = (data[p:p + 80].decode('ascii', 'replace').strip() for p in range(start, len(data) - 79, 80))
     ops = []
-    for pos in range(start, len(data) - 79, 80):
-        record = data[pos:pos + 80].decode('ascii', 'replace').strip()
+    for record in records:
         if record == 'END':
             break
         if record.startswith('SYMM '):
@@ -53,20 +50,13 @@ def read_mtz(path):
         line('dataset', d.id, d.project_name, d.crystal_name, d.dataset_name, real(d.wavelength))
     for b in mtz.batches:
         line('batch', b.number, b.dataset_id, *(real(x) for x in b.floats[:6]), real(b.floats[86]))
-    asu = gemmi.ReciprocalAsu(sg)
-    h, k, l = mtz.columns[0], mtz.columns[1], mtz.columns[2]
-    line('outside_asu', sum(1 for i in range(mtz.nreflections)
-                            if not asu.is_in([int(h[i]), int(k[i]), int(l[i])])))
+    asu, (h, k, l) = gemmi.ReciprocalAsu(sg), mtz.columns[:3]
+    line('outside_asu', sum(not asu.is_in([int(h[i]), int(k[i]), int(l[i])]) for i in range(mtz.nreflections)))
     if mtz.batches:
         mtz.switch_to_original_hkl()
-    columns = list(mtz.columns)
-    line('loop', *(c.label + ':' + c.type for c in columns))
+    line('loop', *(c.label + ':' + c.type for c in mtz.columns))
     for i in range(mtz.nreflections):
-        line('row', *(real(c[i]) for c in columns))
-
-
-def cif_value(v):
-    return v if v in ('?', '.') else gemmi.cif.as_string(v)
+        line('row', *(real(c[i]) for c in mtz.columns))
 
 
 def read_cif(path):
@@ -76,14 +66,11 @@ def read_cif(path):
         table = block.find_mmcif_category(name)
         line('loop', *table.tags)
         for r in range(len(table)):
-            line('row', *(cif_value(table[r][c]) for c in range(table.width())))
-
-
-def main():
-    if len(sys.argv) != 3 or sys.argv[1] not in ('mtz', 'cif'):
-        sys.exit('usage: read_back.py mtz|cif FILE')
-    (read_mtz if sys.argv[1] == 'mtz' else read_cif)(sys.argv[2])
+            values = (table[r][c] for c in range(table.width()))
+            line('row', *(v if v in ('?', '.') else gemmi.cif.as_string(v) for v in values))
 
 
 if __name__ == '__main__':
-    main()
+    if len(sys.argv) != 3 or sys.argv[1] not in ('mtz', 'cif'):
+        sys.exit('usage: read_back.py mtz|cif FILE')
+    (read_mtz if sys.argv[1] == 'mtz' else read_cif)(sys.argv[2])

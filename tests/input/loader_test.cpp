@@ -45,8 +45,7 @@ TEST(Loader, CountsAndMeanOfASmallFile) {
                               "  2 2 3 -40.0 0.0\n  5 5 5 300.0 9.0\n  1 1 1 10.0 1.0\n"));
   const RunResult r = testing::run_velmar(dir, kRun + "INCLUDE_RESOLUTION_RANGE=30 3\n");
   EXPECT_EQ(r.status, 0) << r.report;
-  EXPECT_TRUE(contains(r.report, "   1  0.2000E+03        2      0  a.hkl" + std::string(45, ' ') + "\n")) << r.report;
-  EXPECT_TRUE(contains(r.terminal, "                    READING INPUT REFLECTION DATA FILES\n"));
+  EXPECT_EQ(summary_of(r.report, 1), (std::array<double, 3>{200, 2, 0})) << r.report;
 }
 
 // The first data set is listed before the second stops the run; no scratch file is left.
@@ -79,11 +78,10 @@ TEST(Loader, AnomalFilesUnderBothFriedelSettings) {
   for (const auto& [law, accepted, mean] : {std::tuple{"FALSE", 3, 150.0}, std::tuple{"TRUE", 2, 125.0}}) {
     TempDir dir;
     dir.write("a.hkl", anomal);
-    const RunResult r = testing::run_velmar(dir, "SPACE_GROUP_NUMBER=19\nUNIT_CELL_CONSTANTS=50 60 70 90 90 90\n"
-                                                 "OUTPUT_FILE=o\nFRIEDEL'S_LAW=" + std::string(law) +
-                                                     "\nINPUT_FILE=a.hkl ANOMAL\n");
-    EXPECT_EQ(r.status, 0) << r.report;
-    EXPECT_EQ(summary_of(r.report, 1), (std::array<double, 3>{mean, double(accepted), 0})) << law;
+    const RunResult r = testing::run_velmar(dir, "SPACE_GROUP_NUMBER=19\nUNIT_CELL_CONSTANTS=50 60 70 90 90 90\nOUTPUT_FILE=o\n"
+                                                 "FRIEDEL'S_LAW=" + std::string(law) + "\nINPUT_FILE=a.hkl ANOMAL\n");
+    EXPECT_EQ(std::make_pair(r.status, summary_of(r.report, 1)), std::make_pair(0, std::array<double, 3>{mean, double(accepted), 0}))
+        << law << r.report;
   }
 }
 
@@ -96,9 +94,8 @@ TEST(Loader, InconsistentCellWarnsUnlessReindexed) {
                                 "!SPACE_GROUP_NUMBER=19\n!UNIT_CELL_CONSTANTS= 57.5 60 70 90 90 90\n"));
     const RunResult r =
         testing::run_velmar(dir, "SPACE_GROUP_NUMBER=19\nUNIT_CELL_CONSTANTS=50 60 70 90 90 90\n" + reidx + kRun);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(contains(r.report, warning), reidx.empty());
-    EXPECT_EQ(contains(r.terminal, warning), reidx.empty());
+    EXPECT_EQ(std::make_tuple(r.status, contains(r.report, warning), contains(r.terminal, warning)),
+              std::make_tuple(0, reidx.empty(), reidx.empty()));
   }
 }
 
@@ -133,8 +130,7 @@ TEST(Loader, ExclusionList) {
   RunResult r = testing::run_velmar(dir, kRun);
   EXPECT_EQ(r.status, 0) << r.report;
   EXPECT_TRUE(contains(r.report, "\nNUMBER OF UNIQUE REFLECTIONS IN FILE \"REMOVE.HKL\"       2\n"));
-  EXPECT_EQ(summary_of(r.report, 1)[1], 2);
-  EXPECT_EQ(summary_of(r.report, 1)[2], 2);
+  EXPECT_EQ(std::make_pair(summary_of(r.report, 1)[1], summary_of(r.report, 1)[2]), std::make_pair(2.0, 2.0));
 
   dir.write("REMOVE.HKL", "");
   r = testing::run_velmar(dir);

@@ -9,13 +9,11 @@ namespace velmar {
 namespace {
 
 TEST(Psi, ReferredToTheNewReferenceDirection) {
-  // Both matrices are their own inverses and symmetric. A pure sign change leaves the
-  // reference direction parallel (also the (p,-p,0) one of a reflection along the body
-  // diagonal): psi is only brought into -180..180. In the cubic cell of edge 10 with
-  // h' = k, k' = h, l' = -l, for (1,2,3) -> (2,1,-3) the old reference direction (2,-1,1)
-  // in the new basis and the new one (4,-5,1) make an angle whose sine is
-  // |(2,-1,1) x (4,-5,1)| / (|(2,-1,1)| |(4,-5,1)|) = sqrt(5600/25200), turning positively
-  // about the reflection vector: asin(0.471405) = 28.1255 degrees.
+  // Both matrices are their own inverses. A sign change leaves the reference direction
+  // parallel (also the (p,-p,0) one along the body diagonal): psi is only brought into
+  // -180..180. With h' = k, k' = h, l' = -l in a cube, (1,2,3) -> (2,1,-3) turns the reference
+  // direction from (2,-1,1) to (4,-5,1), positively about the reflection vector, by
+  // asin(|(2,-1,1) x (4,-5,1)| / (|(2,-1,1)| |(4,-5,1)|)) = asin(sqrt(5600/25200)) = 28.1255 degrees.
   const Mat3 invert = {-1, 0, 0, 0, -1, 0, 0, 0, -1}, swap = {0, 1, 0, 1, 0, 0, 0, 0, -1};
   const Cell box{40, 50, 60, 90, 90, 90}, cube{10, 10, 10, 90, 90, 90};
   const struct { Cell cell; Mat3 inverse; float psi; std::array<int, 3> h, h_new; float expected, tolerance; } cases[] = {

@@ -1,4 +1,5 @@
-// Fixed-column fields of report lines as the report reader takes them.
+// Fixed-column fields of report lines as the report reader takes them (the columns and
+// labels they come from are read through whole reports in the reader's tests).
 #include "report/report_fields.hpp"
 
 #include <gtest/gtest.h>
@@ -23,11 +24,7 @@ TEST(ReportFields, RealsIntegersAndOverflowedFields) {
     float v = 0;
     EXPECT_EQ(read_real(c.field, v), c.ok) << c.field;
     if (!c.ok) continue;
-    if (std::isnan(c.value)) {
-      EXPECT_TRUE(std::isnan(v)) << c.field;
-    } else {
-      EXPECT_FLOAT_EQ(v, c.value) << c.field;
-    }
+    EXPECT_TRUE(std::isnan(c.value) ? std::isnan(v) : v == c.value) << c.field << ": " << v;
   }
   const struct {
     const char* field;
@@ -38,21 +35,8 @@ TEST(ReportFields, RealsIntegersAndOverflowedFields) {
   for (const auto& c : ints) {
     long v = 0;
     EXPECT_EQ(read_int(c.field, v), c.ok) << c.field;
-    if (c.ok) {
-      EXPECT_EQ(v, c.value) << c.field;
-    }
+    EXPECT_TRUE(!c.ok || v == c.value) << c.field << ": " << v;
   }
-}
-
-TEST(ReportFields, ColumnsAndLabels) {
-  const std::string_view line = " XMIN=     1.0 XMAX=    91.0 NXBIN=    8";
-  EXPECT_EQ(after_label(line, " XMAX=", 8), "    91.0");
-  EXPECT_EQ(after_label(line, " NXBIN=", 5), "    8");
-  EXPECT_EQ(after_label(line, " YMIN=", 8), "");
-  EXPECT_EQ(column(line, 35, 10), "    8");  // cut at the end of the line
-  EXPECT_EQ(column(line, 99, 3), "");
-  EXPECT_EQ(trim("  a b  "), "a b");
-  EXPECT_EQ(rest(line, 36), "   8");
 }
 
 }  // namespace

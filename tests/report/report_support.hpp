@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 
 #include "test_support.hpp"
@@ -14,6 +15,13 @@ inline RunResult run_demo(const TempDir& dir) {
   for (const char* name : {"VELMAR.INP", "demo_1.hkl", "demo_2.hkl"})
     std::filesystem::copy_file(demo / name, dir.file(name), std::filesystem::copy_options::overwrite_existing);
   return run_velmar(dir);
+}
+
+// One demo run per test process, for the tests that only read its files.
+inline const TempDir& demo_dir() {
+  static TempDir dir;
+  static const int status = run_demo(dir).status;
+  return status == 0 ? dir : throw std::runtime_error("the demo run failed");
 }
 
 // velmar-report with the given arguments, run in `dir`; stderr kept apart from stdout.

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 namespace velmar::report {
 namespace {
@@ -41,22 +42,21 @@ TEST(SvgPlot, ResolutionTicksAreRoundSpacingsInOneOverDSquared) {
   }
 }
 
+size_t occurrences(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
 TEST(SvgPlot, OnlyFinitePointsAreDrawnAndCounted) {
   LinePlot p;
   p.id = "p";
-  PlotSeries a;
-  a.x = {1, 2, 3, 4};
-  a.y = {1, NAN, 3, 4};
-  PlotSeries theory;
-  theory.points = false;
-  theory.x = {0, 5};
-  theory.y = {0, 5};
-  p.series = {a, theory};
+  p.series.resize(2);
+  p.series[0].x = {1, 2, 3, 4}, p.series[0].y = {1, NAN, 3, 4};
+  p.series[1].x = {0, 5}, p.series[1].y = {0, 5}, p.series[1].points = false;  // a theory line
   EXPECT_EQ(point_count(p), 3u);
   const std::string svg = render_line_plot(p);
-  size_t circles = 0;
-  for (size_t at = svg.find("class=\"pt\""); at != std::string::npos; at = svg.find("class=\"pt\"", at + 1)) ++circles;
-  EXPECT_EQ(circles, 3u);
+  EXPECT_EQ(occurrences(svg, "class=\"pt\""), 3u);
   EXPECT_NE(svg.find("data-points=\"3\""), std::string::npos);
 
   HeatMap h;
@@ -64,19 +64,14 @@ TEST(SvgPlot, OnlyFinitePointsAreDrawnAndCounted) {
   h.nx = 2, h.ny = 3;
   h.values = {1, 1.1f, 0.9f, 1, 1, 1};
   const std::string map = render_heat_map(h);
-  size_t cells = 0;
-  for (size_t at = map.find("class=\"cell\""); at != std::string::npos; at = map.find("class=\"cell\"", at + 1)) ++cells;
-  EXPECT_EQ(cells, 6u);
+  EXPECT_EQ(occurrences(map, "class=\"cell\""), 6u);
   EXPECT_NE(map.find("id=\"h&lt;1&gt;\""), std::string::npos);
 }
 
 TEST(SvgPlot, EscapingAndShortNumbers) {
   EXPECT_EQ(escape_html("a<b & \"c\" 'd'>"), "a&lt;b &amp; &quot;c&quot; &#39;d&#39;&gt;");
-  EXPECT_EQ(short_number(2.5), "2.5");
-  EXPECT_EQ(short_number(100.0), "100");
-  EXPECT_EQ(short_number(0.25), "0.25");
-  EXPECT_EQ(short_number(-0.0), "0");
-  EXPECT_EQ(short_number(1.23456e7), "1.235e+07");
+  EXPECT_EQ((std::vector<std::string>{short_number(2.5), short_number(100.0), short_number(-0.0), short_number(1.23456e7)}),
+            (std::vector<std::string>{"2.5", "100", "0", "1.235e+07"}));
 }
 
 }  // namespace

@@ -24,25 +24,20 @@ void expect_free_records_paired(const HashTable64& t) {
   EXPECT_EQ(static_cast<long>(named.size()), std::count(t.key.begin() + 1, t.key.end(), 0));
 }
 
-TEST(Hash64Probing, CollidingKeysTakeQuadraticOffsetsUntilExhausted) {
+// Keys 3, 14, 25, 36, 47 share the residue 3 of N = 11 and take the five slots of its quadratic
+// probe sequence: a sixth such key finds none, while other residues (of negative keys their
+// non-negative residue) still find room, also where their probe sequence wraps around.
+TEST(Hash64Probing, CollidingKeysUntilTheirProbeSequenceIsUsedUp) {
   HashTable64 t = new_hash_table(11);
-  EXPECT_EQ(rehash64(t.n, t.key, t.ptr), 0);
   expect_free_records_paired(t);  // no key: every slot empty, each naming its own record
-  // Keys 3, 14, 25, 36, 47 share the residue 3 (home slot 4): offsets 0, 1, 4, 9, 16.
-  const int slots[] = {4, 5, 8, 13 - 11, 20 - 11};
-  for (int i = 0; i < 5; ++i) {
-    ASSERT_EQ(hash64(t.n, t.key, t.ptr, 3 + 11 * i), slots[i]) << "key " << 3 + 11 * i;
-    EXPECT_GT(hash64_insert(t, 3 + 11 * i), 0);
-  }
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(hash64_find(t, 3 + 11 * i), t.ptr[static_cast<size_t>(slots[i])]);
-  // The probe sequence of residue 3 is used up: a sixth colliding key gets slot 0, while
-  // other residues still find room. Negative keys hash by their non-negative residue.
-  EXPECT_EQ(hash64(t.n, t.key, t.ptr, 58), 0);
+  for (int64_t key : {3, 14, 25, 36, 47}) EXPECT_GT(hash64_insert(t, key), 0) << key;
   EXPECT_EQ(hash64_insert(t, 58), 0);
   EXPECT_EQ(hash64(t.n, t.key, t.ptr, -8), 0);
-  EXPECT_EQ(hash64(t.n, t.key, t.ptr, 7), 1);  // home slot 8 and slot 9 taken, 8 + 4 wraps to 1
   EXPECT_GT(hash64_insert(t, 7), 0);
-  EXPECT_EQ(hash64_find(t, 7), t.ptr[1]);
+  for (int64_t key : {3, 14, 25, 36, 47, 7, 8}) {
+    const int j = hash64_find(t, key);  // the record holding the key, or 0
+    EXPECT_TRUE(key == 8 ? j == 0 : j > 0 && t.key[static_cast<size_t>(j)] == key) << key << ": record " << j;
+  }
   expect_free_records_paired(t);
 }
 
@@ -87,26 +82,25 @@ std::vector<ReflKey> random_keys(size_t n, int range, unsigned seed) {
 }
 
 // Sorts the keys with qsorta, companions encoding each record's original position (a = i,
-// b = -i, row of x = i + c/8); checks the order against std::sort and that every record
-// came once with its own companions. Returns a.
+// b = -i, row of x = i + c/8): the order is std::sort's, and every record comes once with
+// its own companions. Returns a.
 std::vector<float> expect_qsorta_sorts(const std::vector<ReflKey>& keys, size_t ncol) {
   std::vector<ReflKey> rec = keys, expected = keys;
-  std::vector<float> a, b, x;
-  for (size_t i = 0; i < rec.size(); ++i) {
-    a.push_back(static_cast<float>(i)), b.push_back(-a.back());
-    for (size_t c = 0; c < ncol; ++c) x.push_back(a.back() + static_cast<float>(c) / 8.0f);
+  std::vector<float> a(keys.size()), b(keys.size()), x(keys.size() * ncol);
+  for (size_t i = 0; i < keys.size(); ++i) {
+    a[i] = static_cast<float>(i), b[i] = -a[i];
+    for (size_t c = 0; c < ncol; ++c) x[i * ncol + c] = a[i] + static_cast<float>(c) / 8.0f;
   }
   qsorta(rec, a, b, x, static_cast<int>(ncol));
   std::sort(expected.begin(), expected.end(), key_less);
   EXPECT_EQ(rec, expected);
-  std::vector<bool> seen(rec.size());
+  std::set<size_t> seen;
   size_t strays = 0;
   for (size_t p = 0; p < rec.size(); ++p) {
-    const bool known = a[p] >= 0 && a[p] < static_cast<float>(rec.size());
-    const size_t o = known ? static_cast<size_t>(a[p]) : 0;
-    strays += !known || seen[o] || rec[p] != keys[o] || b[p] != -a[p];
-    seen[o] = true;
-    for (size_t c = 0; c < ncol; ++c) strays += x[p * ncol + c] != a[p] + static_cast<float>(c) / 8.0f;
+    const auto o = static_cast<size_t>(a[p]);
+    bool ok = a[p] >= 0 && o < keys.size() && seen.insert(o).second && rec[p] == keys[o] && b[p] == -a[p];
+    for (size_t c = 0; c < ncol; ++c) ok = ok && x[p * ncol + c] == a[p] + static_cast<float>(c) / 8.0f;
+    strays += !ok;
   }
   EXPECT_EQ(strays, 0u);
   return a;
@@ -209,8 +203,7 @@ TEST(MergeWalkTable, CountsFirstPositionsClassesAndResolution) {
   ASSERT_EQ(c.nunique, static_cast<int64_t>(where.size()));
   UniqueTable t;
   setctrl(f.ops, f.b, f.blocks, f.obs.key, c.nunique, t);
-  ASSERT_EQ(t.size(), where.size());
-  ASSERT_EQ(t.nset, 4);
+  ASSERT_EQ(std::make_pair(t.size(), t.nset), std::make_pair(where.size(), 4));
   int largest = 0, total = 0, centric = 0;
   for (size_t u = 0; const auto& [hkl, sets] : where) {
     const UniqueTable::Entry& e = t.uniq[u];
@@ -235,8 +228,7 @@ TEST(MergeWalkTable, CountsFirstPositionsClassesAndResolution) {
     ++u;
   }
   EXPECT_EQ(total, 120 + 40 + 1) << "every observation in exactly one reflection";
-  EXPECT_EQ(c.max_observations, largest);
-  EXPECT_EQ(t.max_observations, largest);
+  EXPECT_EQ(std::make_pair(c.max_observations, t.max_observations), std::make_pair(largest, largest));
   EXPECT_GT(centric, 0) << "(h,0,l) reflections of P2 are centric with phase code 180";
 }
 
@@ -244,10 +236,8 @@ TEST(MergeWalkTable, ParitiesShareAnEntryAndBrokenInputStops) {
   // (2,1,3) and its Friedel mate (-2,-1,-3): one entry, the "-" record first in the run.
   Fixture one({{{2, 1, 3, 10.0f, 1.0f}, {-2, -1, -3, 20.0f, 1.0f}, {-2, 1, -3, 30.0f, 1.0f}}});
   const UniqueCount u = nhklu(one.blocks, one.obs.key);
-  EXPECT_EQ(u.nunique, 1);
-  EXPECT_EQ(u.max_observations, 3);
-  EXPECT_LT(one.obs.key[0].isym, 0);
-  EXPECT_GT(one.obs.key[2].isym, 0);
+  EXPECT_EQ(std::make_pair(u.nunique, u.max_observations), std::make_pair(int64_t{1}, 3));
+  EXPECT_TRUE(one.obs.key[0].isym < 0 && one.obs.key[2].isym > 0);
 
   Fixture f({random_set(3, 30), random_set(4, 30)});
   const int64_t n = nhklu(f.blocks, f.obs.key).nunique;
@@ -272,8 +262,7 @@ TEST(MergeWalkCollaps, RunsBecomeWeightedMeans) {
   const ObservationList before = f.obs;
   const int64_t n = collaps(f.obs, f.blocks[1]);
   const auto s = static_cast<size_t>(f.blocks[1].start);
-  ASSERT_EQ(n, 3);
-  ASSERT_EQ(s, 2u);
+  ASSERT_EQ(std::make_pair(n, s), std::make_pair(int64_t{3}, size_t{2}));
   // Keys of the runs' first records, the sentinel; inverse-variance means, zeroed positions.
   const std::vector<ReflKey> keys = {before.key[s], before.key[s + 3], before.key[s + 4], ReflKey::end_marker()};
   EXPECT_EQ(std::vector<ReflKey>(f.obs.key.begin() + 2, f.obs.key.begin() + 6), keys);
@@ -284,12 +273,10 @@ TEST(MergeWalkCollaps, RunsBecomeWeightedMeans) {
   EXPECT_EQ(f.obs.sigma[s + 2], -1.0f) << "a run without a usable sigma stays unusable";
   EXPECT_EQ(std::make_pair(f.obs.intensity[s + 3], f.obs.sigma[s + 3]), std::make_pair(0.0f, -1.0f))
       << "sentinel record";
-  EXPECT_EQ(f.obs.key[0], before.key[0]) << "other data sets untouched";
-  EXPECT_EQ(f.obs.intensity[0], 7.0f) << "other data sets untouched";
+  EXPECT_EQ(std::make_pair(f.obs.key[0], f.obs.intensity[0]), std::make_pair(before.key[0], 7.0f)) << "other data sets untouched";
   f.blocks[1].nrec = n;  // the shortened block walks like any other
   const UniqueCount c = nhklu(f.blocks, f.obs.key);
-  EXPECT_EQ(c.nunique, 4);
-  EXPECT_EQ(c.max_observations, 1);
+  EXPECT_EQ(std::make_pair(c.nunique, c.max_observations), std::make_pair(int64_t{4}, 1));
 }
 
 }  // namespace

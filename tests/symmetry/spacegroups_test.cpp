@@ -158,16 +158,16 @@ std::string read_all(std::FILE* f) {
   return s.substr(0, std::fread(s.data(), 1, s.size(), f));
 }
 
-TEST(SpaceGroupListing, SympriWritesTheOperatorTableToTheFileOnly) {
+TEST(SpaceGroupListing, SympriWritesTheOperatorTable) {
   const std::string head =
       "\n\n    If x',y',z' is an equivalent position to x,y,z, then\n"
       "        x'=x*ML(1)+y*ML( 2)+z*ML( 3)+ML( 4)/12.0\n"
       "        y'=x*ML(5)+y*ML( 6)+z*ML( 7)+ML( 8)/12.0\n"
       "        z'=x*ML(9)+y*ML(10)+z*ML(11)+ML(12)/12.0\n"
       "\n    #    1  2  3  4    5  6  7  8    9 10 11 12\n";
-  std::FILE *file = std::tmpfile(), *term = std::tmpfile();
-  ASSERT_TRUE(file && term);
-  const Report rep{file, term};
+  std::FILE* file = std::tmpfile();  // (that the terminal gets none of it: the whole-run tests)
+  ASSERT_TRUE(file);
+  const Report rep{file, nullptr};
   sympri(rep, 5, xsymy(1, {40, 50, 60, 90, 105, 90}, 5).ops);
   sympri(rep, 231, xsymy(1, {40, 50, 60, 90, 105, 90}, 3).ops);  // no operator lines
   sympri(rep, 1, {});
@@ -178,9 +178,7 @@ TEST(SpaceGroupListing, SympriWritesTheOperatorTableToTheFileOnly) {
                                 "    4   -1  0  0  6    0  1  0  6    0  0 -1  0\n"
                                 " *****  2 EQUIVALENT POSITIONS IN SPACE GROUP #231 *****\n" + head +
                                 " *****  0 EQUIVALENT POSITIONS IN SPACE GROUP #  1 *****\n" + head);
-  EXPECT_EQ(read_all(term), "");
   std::fclose(file);
-  std::fclose(term);
 }
 
 TEST(SpaceGroupInverse, MlinvStopsOnBrokenLists) {
