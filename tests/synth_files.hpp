@@ -99,6 +99,14 @@ inline TruthTable read_truth(const std::string& path) {
 
 // A unique reflection and half: representative h, k, l and +1 ("+") or -1 ("-"); always +1
 // under Friedel's law.
+// Sums for the correlation of y with x and the slope of the regression of y on x.
+struct Pairs {
+  double n = 0, x = 0, y = 0, xx = 0, yy = 0, xy = 0;
+  void add(double a, double b) { n += 1, x += a, y += b, xx += a * a, yy += b * b, xy += a * b; }
+  double slope() const { return n > 1 ? (xy - x * y / n) / (xx - x * x / n) : 0.0; }
+  double r() const { return (xy - x * y / n) / std::sqrt((xx - x * x / n) * (yy - y * y / n)); }
+};
+
 using HalfKey = std::array<int, 4>;
 
 inline HalfKey half_of(int h, int k, int l, std::span<const Symop> ops, bool friedel) {

@@ -21,6 +21,7 @@ namespace velmar {
 namespace {
 
 using testing::HalfKey;
+using testing::Pairs;
 using testing::RunResult;
 using testing::SynthSweep;
 using testing::TempDir;
@@ -64,14 +65,6 @@ std::map<HalfKey, double> merged_output(const std::string& text, bool friedel) {
   }
   return m;
 }
-
-// Sums for the correlation of y with x and the slope of the regression of y on x.
-struct Pairs {
-  double n = 0, x = 0, y = 0, xx = 0, yy = 0, xy = 0;
-  void add(double a, double b) { n += 1, x += a, y += b, xx += a * a, yy += b * b, xy += a * b; }
-  double slope() const { return n > 1 ? (xy - x * y / n) / (xx - x * x / n) : 0.0; }
-  double r() const { return (xy - x * y / n) / std::sqrt((xx - x * x / n) * (yy - y * y / n)); }
-};
 
 // Correlation of merged intensities (Friedel mates merged) with the true ones after removing
 // one overall B factor (the slope of ln(sum I / sum I_true) over ten shells of SS): scaling
