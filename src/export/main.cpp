@@ -5,9 +5,7 @@
 // Without --mtz and --mmcif both files are written beside FILE.HKL, named after it with the
 // extensions .mtz and .cif. Errors go to stderr with exit status 1.
 #include <cstdio>
-#include <exception>
 #include <filesystem>
-#include <new>
 #include <optional>
 #include <span>
 #include <string>
@@ -105,17 +103,7 @@ int run(std::span<const char* const> args) {
     case Action::kUsageError: std::fputs(kUsage, stderr); return 1;
     case Action::kExport: break;
   }
-  try {
-    export_file(a);
-    return 0;
-  } catch (const VelmarError& e) {
-    std::fprintf(stderr, "%s\n", e.what());
-  } catch (const std::bad_alloc&) {
-    std::fputs(" !!! ERROR !!! NOT ENOUGH MEMORY\n", stderr);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, " !!! ERROR !!! %s\n", e.what());
-  }
-  return 1;
+  return exit_status_of([&] { export_file(a); });
 }
 
 }  // namespace

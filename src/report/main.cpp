@@ -10,9 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
 #include <filesystem>
-#include <new>
 #include <span>
 #include <string>
 #include <string_view>
@@ -93,17 +91,7 @@ int run(std::span<const char* const> args) {
     std::fputs(kUsage, stderr);
     return 1;
   }
-  try {
-    make_report(args.empty() ? std::string(".") : std::string(args[0]));
-    return 0;
-  } catch (const VelmarError& e) {
-    std::fprintf(stderr, "%s\n", e.what());
-  } catch (const std::bad_alloc&) {
-    std::fputs(" !!! ERROR !!! NOT ENOUGH MEMORY\n", stderr);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, " !!! ERROR !!! %s\n", e.what());
-  }
-  return 1;
+  return exit_status_of([&] { make_report(args.empty() ? std::string(".") : std::string(args[0])); });
 }
 
 }  // namespace
