@@ -167,10 +167,5 @@ TEST(ControlCards, ReferenceDataSet) {
   EXPECT_TRUE(r.report.find(warning) != std::string::npos && r.terminal.find(warning) != std::string::npos);
 }
 
-TEST(ControlCards, PrescanSizesTheTables) {
-  EXPECT_EQ(prescan_capacity("OUTPUT_FILE=a\nINPUT_FILE=b\nINPUT_FILE=c\n!INPUT_FILE=d\n"), 2);
-  EXPECT_EQ(prescan_capacity("REFERENCE_DATA_SET=r\nOUTPUT_FILE=a\nOUTPUT_FILE=b\nOUTPUT_FILE=c\nINPUT_FILE=b\n"), 4);
-}
-
 }  // namespace
 }  // namespace velmar

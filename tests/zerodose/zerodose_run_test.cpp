@@ -58,23 +58,13 @@ TEST(ZeroDoseRun, StrongDamageIsUndone) {
   EXPECT_FALSE(dir.exists("VMDECAY.tmp"));
 
   // The report sections in the order of the stage, before the statistics; report file only.
-  size_t at = a.report.find(
-      "\n\n " + std::string(78, '*') + "\n          RESULTS FROM ZERO-DOSE EXTRAPOLATION OF REFLECTION INTENSITIES\n " +
-      std::string(78, '*') +
-      "\n Radiation damage can lead to localized modifications of the structure.\n"
-      " To correct for this effect, VELMAR modifies the intensity measurements\n"
-      " I(h,i) by individual correction factors,\n\n                      exp{-b(h)*dose(h,i)}\n\n"
-      " where h,i denotes the i-th observation with unique reflection indices\n"
-      " h, and dose(h,i) the X-ray dose accumulated by the crystal when the\n"
-      " reflection was recorded. Assuming a constant dose for each image\n"
-      " (dose_rate), the accumulated dose when recording image_number(i), on\n which I(h,i) was observed, is then\n\n"
-      " dose(h,i) = starting_dose + dose_rate * (image_number(i)-first_image)\n\n"
-      " The decay factor b(h) is determined from the assumption that symmetry\n"
-      " related reflections in a data set taken from the same crystal should\n"
-      " have the same intensity after correction. Moreover, b(h) is assumed to\n"
-      " be the same for Friedel-pairs and independent of the X-ray wavelength.\n\n"
-      " To avoid overfitting the data, VELMAR starts with the hypothesis that\n"
-      " b(h)=0 and rejects this assumption if its probability is below 10.0%.\n");
+  // The explanation between the frame and the level is fixed text: its first and last lines.
+  size_t at = a.report.find("\n\n " + std::string(78, '*') +
+                            "\n          RESULTS FROM ZERO-DOSE EXTRAPOLATION OF REFLECTION INTENSITIES\n " +
+                            std::string(78, '*') + "\n Radiation damage can lead to localized modifications of the structure.\n");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_TRUE(contains(a.report.substr(at), "\n To avoid overfitting the data, VELMAR starts with the hypothesis that\n"
+                                            " b(h)=0 and rejects this assumption if its probability is below 10.0%.\n"));
   for (const char* title : {"CORRELATION OF COMMON DECAY-FACTORS", "X-RAY DOSE PARAMETERS USED", "STATISTICS OF 0-DOSE CORRECTED DATA",
                             "SCALING FACTORS FOR Sigma(I) AS FUNCTION", "STATISTICS OF SCALED OUTPUT DATA SET"})
     ASSERT_NE(at = a.report.find(title, at), std::string::npos) << title;
@@ -144,7 +134,6 @@ TEST(ZeroDoseRun, NoiseIsNotFitted) {
   EXPECT_LT(counts[1] / counts[0], 0.12);
   std::printf("without damage %g of %g reflections corrected (fraction %.3f at the level 0.05)\n", counts[1], counts[0],
               counts[1] / counts[0]);
-  std::printf("without damage %g of %g reflections corrected at the level 0.05\n", counts[1], counts[0]);
 #endif
 }
 
