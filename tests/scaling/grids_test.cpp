@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <numeric>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -134,6 +137,59 @@ TEST(Grids, ObservationWeights) {
   wicht(CorrectionKind::kAbsorption, s, grid, p[2] / 2, p[3] / 2, 5.75f, 0, w);
   EXPECT_EQ(w.weight[0], w.weight[2]);
   EXPECT_NEAR(w.weight[4] / w.weight[0], 0.2f, 1e-3f);
+}
+
+// Finding the nearest nodes by position gives bit for bit what the scan of every node gives,
+// on grids as setgrid2 builds them (also with coinciding nodes), for random points, points on
+// and halfway between nodes, points outside the extents and coordinates that are not numbers.
+TEST(Grids, FindingNodesByPositionEqualsScan) {
+  std::mt19937 rng(20240611);
+  std::uniform_real_distribution<float> u(0.0f, 1.0f);
+  const auto around = [&](float lo, float hi) { return lo + (1.4f * u(rng) - 0.2f) * (hi - lo); };  // 20 % beyond
+  for (int trial = 0; trial < 150; ++trial) {
+    SetSpec p{.usable = 50 * static_cast<int64_t>(2 + rng() % 40000),
+              .oscillation = trial % 7 == 0 ? -1.0f : 0.05f + 2.0f * u(rng),
+              .nbatch = trial % 5 == 0 ? 1 + static_cast<int>(rng() % 300) : -1};
+    p.x0 = 4000 * u(rng) - 500, p.x1 = p.x0 + (trial % 11 == 0 ? 0.0f : 4000 * u(rng));
+    p.y0 = 4000 * u(rng), p.y1 = p.y0 + 1.5f + 3000 * u(rng);
+    p.z0 = std::floor(1000 * u(rng)), p.z1 = p.z0 + (trial % 13 == 0 ? 0.0f : std::floor(3600 * u(rng)));
+    const bool few_ulps = trial % 19 == 0;  // nodes that partly coincide
+    if (few_ulps) p.z1 = p.z0 + 0.00025f * std::max(1.0f, p.z0);
+    std::vector<DataSet> sets{make_set(p)};
+    ObservedRanges& r = sets[0].range;
+    r.ss_min = 0.001f + 0.01f * u(rng);
+    r.ss_max = few_ulps ? r.ss_min * 1.000001f : r.ss_min + (trial % 17 == 0 ? 0.0f : 0.5f * u(rng));
+    const std::vector<float> nodes = setgrid2(sets, setgrid1(sets, 50));
+    for (const CorrectionKind m : kCorrectionKinds) {
+      GridDescriptor d = grid_descriptor(m, sets[0]);
+      d.base = 7;
+      const float* fast = nodes.data() + d.fast_offset;
+      const float* slow = nodes.data() + d.slow_offset;
+      for (int i = 0; i < 300; ++i) {
+        float x = around(r.x_min, r.x_max), y = around(r.y_min, r.y_max), z = around(r.z_min, r.z_max + 1),
+              ss = around(r.ss_min, r.ss_max);
+        if (i % 4 == 1 || i % 4 == 2) {  // on a node, or halfway between two neighbours
+          const int k = static_cast<int>(rng() % static_cast<unsigned>(d.n_fast)),
+                    k2 = std::min(k + i % 4 - 1, d.n_fast - 1);
+          (m == CorrectionKind::kModulation ? x : z) = (fast[k] + fast[k2]) / 2;
+          const int j = static_cast<int>(rng() % static_cast<unsigned>(d.n_slow)),
+                    j2 = std::min(j + i % 4 - 1, d.n_slow - 1);
+          if (m != CorrectionKind::kAbsorption) (m == CorrectionKind::kDecay ? ss : y) = (slow[j] + slow[j2]) / 2;
+        }
+        if (i % 97 == 5) x = y = z = ss = std::nanf("");
+        FactorWeights a, b;
+        wicht(m, d, nodes, x, y, z, ss, a);
+        wicht_scan(m, d, nodes, x, y, z, ss, b);
+        ASSERT_EQ(a.n, b.n);
+        ASSERT_TRUE(std::memcmp(a.index.data(), b.index.data(), sizeof(int32_t) * a.n) == 0 &&
+                    std::memcmp(a.weight.data(), b.weight.data(), sizeof(float) * a.n) == 0)
+            << "trial " << trial << " kind " << static_cast<int>(m) << " x " << x << " y " << y << " z " << z << " ss "
+            << ss;
+        if (i % 97 == 5) continue;  // no position: weights need not sum to 1
+        ASSERT_NEAR(std::accumulate(a.weight.begin(), a.weight.begin() + a.n, 0.0f), 1.0f, 1e-5f);
+      }
+    }
+  }
 }
 
 }  // namespace
