@@ -61,19 +61,14 @@ TEST(CbfImageReading, ReadsTheLayoutAndRefusesSpoiledFiles) {
   CbfImage im;
   std::string error;
   ASSERT_TRUE(parse(image("x-CBF_BYTE_OFFSET", 2, 1, 2, 4, two), im, error)) << error;
-  EXPECT_EQ(im.nx, 2);
-  EXPECT_EQ(im.ny, 1);
-  EXPECT_EQ(im.pixels, (std::vector<int32_t>{1000, 1010}));
-  ASSERT_EQ(im.header_contents.size(), 2u);
-  EXPECT_EQ(im.header_contents[0], " INPUT_FILE=x.hkl");
+  EXPECT_EQ(std::make_tuple(im.nx, im.ny, im.pixels), std::make_tuple(2, 1, std::vector<int32_t>{1000, 1010}));
+  EXPECT_EQ(im.header_contents, (std::vector<std::string>{" INPUT_FILE=x.hkl", " XMIN=     1.0 XMAX=     2.0 NXBIN=    2"}));
 
   const struct {
     std::string bytes, reason;
   } spoiled[] = {
       {"plain text without a binary section", "no binary section"},
       {image("x-CBF_PACKED", 2, 1, 2, 4, two), "not byte-offset compressed"},
-      {image("x-CBF_BYTE_OFFSET", 2, 1, 3, 4, two), "image dimensions missing or inconsistent"},
-      {image("x-CBF_BYTE_OFFSET", 0, 1, 0, 4, two), "image dimensions missing or inconsistent"},
       {image("x-CBF_BYTE_OFFSET", 100000, 100000, 1410065408, 4, two), "image dimensions missing or inconsistent"},
       {image("x-CBF_BYTE_OFFSET", 2, 1, 2, 5, two), "binary size differs from X-Binary-Size"},
       {cut_after_marker(image("x-CBF_BYTE_OFFSET", 2, 1, 2, 4, two)), "binary data cut short"},
@@ -110,8 +105,7 @@ TEST(CbfImageReading, ImagesOfTheDemoRun) {
   EXPECT_EQ(images, 9u);
   CbfImage none;
   std::string error;
-  EXPECT_FALSE(read_cbf_image(d.file("NOSUCH.cbf"), none, error));
-  EXPECT_FALSE(read_cbf_image(d.path(), none, error));  // a directory
+  EXPECT_FALSE(read_cbf_image(d.path(), none, error));  // a directory (a missing file: VelmarReport.MissingOrForeignImage)
 }
 
 }  // namespace

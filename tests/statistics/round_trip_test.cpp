@@ -1,10 +1,9 @@
-// Output files in all four modes are read back by the program itself: merged output gives
-// the same reflections and intensities again, unmerged output the measured observations.
+// Output files in all four modes are read back by the program itself and give the same
+// reflections and intensities again. (Unmerged records as measured: the output-file tests.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <map>
 #include <sstream>
 #include <string>
@@ -58,13 +57,12 @@ double absolute_scale(const std::string& report) {
 }
 
 // One run per output mode (MERGE=, FRIEDEL'S_LAW=) of a synthetic file. No correction group
-// forms (far too few observations per factor) and WFAC1=1000 tolerates any scatter, so the
-// output holds the input's values times the absolute-scale factor.
+// forms (far too few observations per factor) and WFAC1=1000 tolerates any scatter, so a
+// run changes values by its absolute-scale factor alone.
 TEST(RoundTrip, SyntheticDataInAllFourModes) {
   TempDir dir;
   ASSERT_TRUE(testing::synthesize(dir, "s.hkl", "--sg 5 --cell 60 40 50 90 105 90 --dmin 3 --obs 3000 "
                                                 "--friedel FALSE --anomalous 0.1 --seed 5"));
-  const Records measured = records(dir.read("s.hkl"), 5, 1.0);
   const std::string fixed = "WFAC1=1000\nREFLECTIONS/CORRECTION_FACTOR=100000000\n";
   for (const std::string mode : {"TT", "TF", "FT", "FF"}) {
     const std::string name = "out_" + mode + ".hkl";
@@ -72,19 +70,6 @@ TEST(RoundTrip, SyntheticDataInAllFourModes) {
                                 "\nFRIEDEL'S_LAW=" + (mode[1] == 'T' ? "TRUE" : "FALSE") + "\nINPUT_FILE=s.hkl\n");
     const testing::RunResult first = testing::run_velmar(dir);
     ASSERT_EQ(first.status, 0) << first.report;
-    long rejected = -1, considered = -1;
-    const size_t line = first.report.rfind('\n', first.report.find(" REFLECTIONS REJECTED")) + 1;
-    ASSERT_EQ(std::sscanf(first.report.c_str() + line, "%ld OUT OF%ld", &rejected, &considered), 2) << name;
-    EXPECT_EQ(considered, long(measured.size())) << name;
-    if (mode[0] == 'F') {
-      // Unmerged output holds the measured observations with their indices as measured: all
-      // but those the report counts as rejected, times the absolute-scale factor.
-      const double factor = absolute_scale(first.report);
-      ASSERT_GT(factor, 0.0) << first.report;
-      const Records written = records(dir.read(name), 5, factor);
-      EXPECT_TRUE(contained(written, measured)) << name;
-      EXPECT_EQ(long(written.size()), considered - rejected) << name;
-    }
     // Read back: the same unique reflections and intensities, to the printed precision and
     // the second run's own absolute scale, in the same mode.
     TempDir again;

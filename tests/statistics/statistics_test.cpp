@@ -258,11 +258,9 @@ TEST(StatisticsReport, LayoutOfOneOutputGroup) {
   EXPECT_EQ(file_lines(dir.file("terminal")), terminal);
   std::vector<std::string> report = terminal;
   for (const auto& [name, rows] : {std::pair{"a.hkl", "     5.50         5.0%       5.6%         1\n"
-                                                      "     2.80         4.8%       6.2%         2\n"
-                                                      "    total         4.9%       5.9%         3"},
+                                                      "     2.80         4.8%       6.2%         2\n    total         4.9%       5.9%         3"},
                                    {"b.hkl", "     5.50         4.5%       5.1%         1\n"
-                                             "     2.80         0.0%       6.2%         1\n"
-                                             "    total         3.3%       5.4%         2"}}) {
+                                             "     2.80         0.0%       6.2%         1\n    total         3.3%       5.4%         2"}}) {
     if (report.size() == terminal.size()) report.push_back(" ========== STATISTICS OF INPUT DATA SET ==========");
     for (const std::string& line : split_lines("  R-FACTORS FOR INTENSITIES OF DATA SET " + padded50(name) +
                                                "\n RESOLUTION   R-FACTOR   R-FACTOR   COMPARED\n"
@@ -288,11 +286,9 @@ TEST(StatisticsRun, TableOnBothSetRFactorsOnTheReportOnly) {
       run_velmar(dir, "OUTPUT_FILE=out.hkl\nFRIEDEL'S_LAW=FALSE\nINPUT_FILE=in.hkl\nRESOLUTION_SHELLS= 20 8\n");
   ASSERT_EQ(r.status, 0) << r.terminal;
   EXPECT_TRUE(contains(r.terminal, "         0 OUT OF       192 REFLECTIONS REJECTED\n       192 REFLECTIONS ON OUTPUT FILE \n"));
-  EXPECT_TRUE(contains(r.terminal, " for each (+ and -) parity are required.\n"
-                                   "       NOTE:      Friedel pairs are treated as different reflections.\n SUBSET OF INTENSITY DATA"));
+  EXPECT_TRUE(contains(r.terminal, "\n       NOTE:      Friedel pairs are treated as different reflections.\n SUBSET OF INTENSITY DATA"));
   for (const std::string& text : {r.terminal, r.report}) EXPECT_TRUE(contains(text, "\n    total         192      48")) << text;
-  EXPECT_TRUE(contains(r.report, "  R-FACTORS FOR INTENSITIES OF DATA SET in.hkl"));
-  EXPECT_FALSE(contains(r.terminal, "R-FACTORS FOR INTENSITIES OF DATA SET"));
+  EXPECT_TRUE(contains(r.report, "  R-FACTORS FOR INTENSITIES OF DATA SET in.hkl") && !contains(r.terminal, "R-FACTORS FOR"));
 }
 
 }  // namespace
