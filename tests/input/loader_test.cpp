@@ -6,6 +6,8 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -143,6 +145,35 @@ TEST(Loader, ExclusionList) {
   r = testing::run_velmar(dir);
   EXPECT_TRUE(contains(r.report, "\"REMOVE.HKL\"    4985\n"));
   EXPECT_EQ(summary_of(r.report, 1)[2], 0);  // (2,2,2) came after the first 4985
+}
+
+// A measured file against an independent count: records with sigma > 0 inside the given
+// resolution range, minus the absences of Pbca, split into excluded and accepted.
+TEST(Loader, MeasuredFileCountsMatchAnIndependentCount) {
+  const std::string file = testing::real_data("feacac13.hkl");
+  if (file.empty()) GTEST_SKIP() << "measured data not available";
+  TempDir dir;
+  const std::set<std::array<int, 3>> removed = {{2, 0, 2}, {1, 2, 3}, {4, 1, 2}, {3, 3, 3}};
+  dir.write("REMOVE.HKL", "2 0 -2\n-1 2 3\n4 -1 -2\n3 3 3\n");
+  const RunResult r = testing::run_velmar(dir, "OUTPUT_FILE=o\nINPUT_FILE=" + file + "\nINCLUDE_RESOLUTION_RANGE=8 1.2\n");
+  ASSERT_EQ(r.status, 0) << r.report;
+  const double a = 15.301, b = 13.562, c = 16.490;
+  std::array<double, 3> expected = {0, 0, 0};  // -, accepted, rejected
+  std::ifstream in(file);
+  bool data = false;
+  for (std::string line; std::getline(in, line);) {
+    data = data || line.find("!END_OF_HEADER") != std::string::npos;
+    std::istringstream f(line);
+    int h, k, l;
+    double i, s;
+    if (!data || line.find('!') != std::string::npos || !(f >> h >> k >> l >> i >> s) || s <= 0) continue;
+    const bool absent = (h == 0 && k % 2 != 0) || (k == 0 && l % 2 != 0) || (l == 0 && h % 2 != 0);
+    const double d = 1.0 / std::sqrt(h * h / (a * a) + k * k / (b * b) + l * l / (c * c));
+    if (!absent && d <= 8.0 && d >= 1.2) ++expected[removed.count({std::abs(h), std::abs(k), std::abs(l)}) ? 2 : 1];
+  }
+  EXPECT_GT(expected[2], 0);
+  const std::array<double, 3> got = summary_of(r.report, 1);
+  EXPECT_EQ(std::make_pair(got[1], got[2]), std::make_pair(expected[1], expected[2]));
 }
 
 }  // namespace
