@@ -314,32 +314,28 @@ size_t read_output_statistics(Lines lines, size_t i, RunReport& r) {
 
 // --- Wilson -------------------------------------------------------------------------------
 
-size_t read_moments(Lines lines, size_t i, std::vector<MomentRow>& rows) {
-  for (i += 4; i < lines.size(); ++i) {
+// The rows of a moments or cumulative-distribution table, `skip` lines below its title:
+// count, resolution ("overall" on the last row) and the ratios in columns of `width` from
+// column 18 on.
+template <class Row>
+size_t read_ratio_rows(Lines lines, size_t i, size_t skip, size_t width, std::vector<Row>& rows) {
+  for (i += skip; i < lines.size(); ++i) {
     const std::string_view l = lines[i];
-    MomentRow m;
+    Row row;
     const bool overall = column(l, 8, 10) == "   overall";
-    if (!read_int(column(l, 0, 8), m.count) || (!overall && !read_real(column(l, 8, 10), m.resolution))) break;
-    for (size_t k = 0; k < 3; ++k)
-      if (!read_real(column(l, 18 + 13 * k, 13), m.ratio[k])) return i;
-    rows.push_back(m);
+    if (!read_int(column(l, 0, 8), row.count) || (!overall && !read_real(column(l, 8, 10), row.resolution))) break;
+    for (size_t k = 0; k < row.ratio.size(); ++k)
+      if (!read_real(column(l, 18 + width * k, width), row.ratio[k])) return i;
+    rows.push_back(row);
     if (overall) return i + 1;
   }
   return i;
 }
 
+size_t read_moments(Lines lines, size_t i, std::vector<MomentRow>& rows) { return read_ratio_rows(lines, i, 4, 13, rows); }
+
 size_t read_cumulative(Lines lines, size_t i, std::vector<CumulativeRow>& rows) {
-  for (i += 2; i < lines.size(); ++i) {
-    const std::string_view l = lines[i];
-    CumulativeRow c;
-    const bool overall = column(l, 8, 10) == "   overall";
-    if (!read_int(column(l, 0, 8), c.count) || (!overall && !read_real(column(l, 8, 10), c.resolution))) break;
-    for (size_t k = 0; k < 10; ++k)
-      if (!read_real(column(l, 18 + 6 * k, 6), c.ratio[k])) return i;
-    rows.push_back(c);
-    if (overall) return i + 1;
-  }
-  return i;
+  return read_ratio_rows(lines, i, 2, 6, rows);
 }
 
 size_t read_wilson(Lines lines, size_t i, RunReport& r) {
