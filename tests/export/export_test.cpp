@@ -1,7 +1,8 @@
 // velmar-export, its files read back with gemmi and compared value by value with the source:
 // the four output files of a whole zero-dose run (merged and unmerged, with and without
-// Friedel's law) and hand-made files in many space-group settings (without zero dose). Merged
-// reflections are compared through VELMAR's own reduction to the asymmetric unit.
+// Friedel's law), the demo's merged file and hand-made files in many space-group settings
+// (without zero dose). Merged reflections are compared through VELMAR's own reduction to the
+// asymmetric unit.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "export/export_support.hpp"
+#include "report/report_support.hpp"
 #include "symmetry/asym.hpp"
 #include "symmetry/spacegroups.hpp"
 
@@ -226,6 +228,15 @@ INSTANTIATE_TEST_SUITE_P(Runs, ExportRoundTrip, ::testing::Values("merged_f", "m
                          [](const auto& p) { return std::string(p.param); });
 
 #endif  // VELMAR_SYNTH_BINARY
+
+// The demo's merged file, exported as run-demo exports it, reads back with every value.
+TEST(ExportDemo, MergedFileOfTheDemo) {
+  TempDir d;
+  ASSERT_EQ(testing::run_demo(d).status, 0);
+  const testing::CommandResult c = testing::run_export(d, "demo_merged.hkl --mtz demo_merged.mtz --mmcif demo_merged.cif");
+  ASSERT_EQ(c.status, 0) << c.output;
+  expect_export(d, "demo_merged");
+}
 
 // Every reflection with indices up to 3: as merged records every Friedel half once, as VELMAR
 // writes it (the key's indices for "+", their negation for "-"); as unmerged records one
