@@ -98,6 +98,9 @@ void collect_usable(CorrectionKind m, std::span<const CorrectionGroup> groups, c
   for (const CorrectionGroup& g : groups)
     for (const int j : group_sets(t, g.group)) usable += static_cast<size_t>(t.sets[static_cast<size_t>(j)].usable);
   grow_pairs(w, usable * fw.index.size(), 0);
+  for (auto* v : {&w.y, &w.w}) v->reserve(usable);
+  w.pair_end.reserve(usable);
+  w.list_index.reserve(usable);
   for_usable(
       groups, t, threshold, unique, obs,
       [&](size_t i, int j, size_t u, float y, float inv_var) {
