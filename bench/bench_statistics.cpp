@@ -15,6 +15,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench_observations.hpp"
 #include "common/error.hpp"
 #include "common/report.hpp"
 #include "statistics/statistics.hpp"
@@ -25,23 +26,9 @@
 
 namespace {
 
-struct Lcg {
-  uint64_t s = 987654321;
-  double next() {
-    s = s * 6364136223846793005ULL + 1442695040888963407ULL;
-    return double(s >> 11) / double(uint64_t{1} << 53);
-  }
-  double normal() {  // Box-Muller, one of the pair
-    const double u = std::max(next(), 1e-300), v = next();
-    return std::sqrt(-2.0 * std::log(u)) * std::cos(6.283185307179586 * v);
-  }
-};
-
-struct Raw {
-  velmar::ReflKey key;
-  float i, sigma;
-  velmar::Position pos;
-};
+using bench::fill_list;
+using bench::Lcg;
+using bench::Raw;
 
 // A deterministic "true" intensity per reflection.
 double true_intensity(const velmar::ReflKey& k, float ss) {
@@ -73,29 +60,6 @@ std::vector<Raw> make_observations(long n, const velmar::SymopList& ops, const v
   return out;
 }
 
-// Sorts each data set's records by key and lays them out with end markers.
-void fill_list(std::vector<std::vector<Raw>>& sets, velmar::ObservationList& obs,
-               std::vector<velmar::DataSetBlock>& blocks) {
-  size_t m = 0;
-  for (const auto& s : sets) m += s.size() + 1;
-  obs.resize(m);
-  size_t p = 0;
-  for (auto& s : sets) {
-    std::sort(s.begin(), s.end(), [](const Raw& a, const Raw& c) { return velmar::key_less(a.key, c.key); });
-    blocks.push_back({int64_t(p), int64_t(s.size())});
-    for (const Raw& r : s) {
-      obs.key[p] = r.key;
-      obs.intensity[p] = r.i;
-      obs.sigma[p] = r.sigma;
-      obs.pos[p] = r.pos;
-      ++p;
-    }
-    obs.key[p] = velmar::ReflKey::end_marker();
-    obs.sigma[p] = -1.0f;
-    ++p;
-  }
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -119,7 +83,7 @@ int main(int argc, char** argv) {
   }
   const velmar::Mat3 b = velmar::reciprocal_basis(t.run.cell);
   const float dmin = 1.5f;
-  Lcg rng;
+  Lcg rng(987654321);
   std::printf("building %ld observations ...\n", n);
   std::vector<std::vector<Raw>> raw;
   raw.push_back(make_observations(n / 2, t.ops, b, 1.0f / (dmin * dmin), 95, rng));

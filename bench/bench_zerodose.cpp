@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_observations.hpp"
 #include "common/error.hpp"
 #include "common/report.hpp"
 #include "symmetry/asym.hpp"
@@ -28,20 +29,12 @@
 
 namespace {
 
+using bench::fill_list;
+using bench::Lcg;
+using bench::Raw;
+
 constexpr int kSets = 4;        // data sets 1, 2 of crystal A and 3, 4 of crystal B
 constexpr float kImages = 3600.0f;
-
-struct Lcg {
-  uint64_t s = 123456789;
-  double next() {
-    s = s * 6364136223846793005ULL + 1442695040888963407ULL;
-    return double(s >> 11) / double(uint64_t{1} << 53);
-  }
-  double normal() {
-    const double u = std::max(next(), 1e-300), v = next();
-    return std::sqrt(-2.0 * std::log(u)) * std::cos(6.283185307179586 * v);
-  }
-};
 
 // A deterministic number in [0, 1) per reflection and purpose.
 double hashed(const velmar::ReflKey& k, uint64_t salt) {
@@ -52,12 +45,6 @@ double hashed(const velmar::ReflKey& k, uint64_t salt) {
   x ^= x >> 32;
   return double(x >> 11) / double(uint64_t{1} << 53);
 }
-
-struct Raw {
-  velmar::ReflKey key;
-  float i, sigma;
-  velmar::Position pos;
-};
 
 // Observations of one sweep: dose = start + image/3600 (true rate 1/3600 per image).
 std::vector<Raw> sweep(long n, const velmar::SymopList& ops, const velmar::Mat3& b, float ss_max, int hmax,
@@ -80,28 +67,6 @@ std::vector<Raw> sweep(long n, const velmar::SymopList& ops, const velmar::Mat3&
                    {float(rng.next() * 4096.0), float(rng.next() * 4096.0), z, 0.0f}});
   }
   return out;
-}
-
-void fill_list(std::vector<std::vector<Raw>>& sets, velmar::ObservationList& obs,
-               std::vector<velmar::DataSetBlock>& blocks) {
-  size_t m = 0;
-  for (const auto& s : sets) m += s.size() + 1;
-  obs.resize(m);
-  size_t p = 0;
-  for (auto& s : sets) {
-    std::sort(s.begin(), s.end(), [](const Raw& a, const Raw& c) { return velmar::key_less(a.key, c.key); });
-    blocks.push_back({int64_t(p), int64_t(s.size())});
-    for (const Raw& r : s) {
-      obs.key[p] = r.key;
-      obs.intensity[p] = r.i;
-      obs.sigma[p] = r.sigma;
-      obs.pos[p] = r.pos;
-      ++p;
-    }
-    obs.key[p] = velmar::ReflKey::end_marker();
-    obs.sigma[p] = -1.0f;
-    ++p;
-  }
 }
 
 // A field of /proc/self/status in KiB ("VmRSS:", "VmHWM:"), -1 when unknown.
@@ -150,7 +115,7 @@ int main(int argc, char** argv) {
   }
   const velmar::Mat3 b = velmar::reciprocal_basis(t.run.cell);
   const float dmin = 1.5f, ss_max = 1.0f / (dmin * dmin);
-  Lcg rng;
+  Lcg rng(123456789);
   std::printf("building %ld observations ...\n", n);
   std::vector<std::vector<Raw>> raw;
   for (int j = 0; j < kSets; ++j) raw.push_back(sweep(n / kSets, t.ops, b, ss_max, 95, j % 2, rng));
