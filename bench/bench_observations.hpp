@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "common/observations.hpp"
+#include "symmetry/asym.hpp"
+#include "symmetry/cell_geometry.hpp"
+#include "symmetry/spacegroups.hpp"
 
 namespace bench {
 
@@ -24,6 +27,19 @@ struct Lcg {
     return std::sqrt(-2.0 * std::log(u)) * std::cos(6.283185307179586 * v);
   }
 };
+
+// A reflection drawn uniformly from the index cube |h|, |k|, |l| <= hmax until one lies
+// within ss_max and is not systematically absent: its key and SS.
+inline velmar::ReflKey random_reflection(const velmar::SymopList& ops, const velmar::Mat3& b, float ss_max, int hmax,
+                                         Lcg& rng, float& ss) {
+  for (;;) {
+    const int h = int(rng.next() * (2 * hmax + 1)) - hmax;
+    const int k = int(rng.next() * (2 * hmax + 1)) - hmax;
+    const int l = int(rng.next() * (2 * hmax + 1)) - hmax;
+    ss = velmar::one_over_d_squared(b, h, k, l);
+    if (ss > 0.0f && ss <= ss_max && velmar::hkltyp(ops, h, k, l) >= 0) return velmar::iasym(h, k, l, ops);
+  }
+}
 
 struct Raw {
   velmar::ReflKey key;

@@ -28,6 +28,7 @@ namespace {
 
 using bench::fill_list;
 using bench::Lcg;
+using bench::random_reflection;
 using bench::Raw;
 
 // A deterministic "true" intensity per reflection.
@@ -45,12 +46,8 @@ std::vector<Raw> make_observations(long n, const velmar::SymopList& ops, const v
   std::vector<Raw> out;
   out.reserve(size_t(n));
   while (long(out.size()) < n) {
-    const int h = int(rng.next() * (2 * hmax + 1)) - hmax;
-    const int k = int(rng.next() * (2 * hmax + 1)) - hmax;
-    const int l = int(rng.next() * (2 * hmax + 1)) - hmax;
-    const float ss = velmar::one_over_d_squared(b, h, k, l);
-    if (ss <= 0.0f || ss > ss_max || velmar::hkltyp(ops, h, k, l) < 0) continue;
-    const velmar::ReflKey key = velmar::iasym(h, k, l, ops);
+    float ss = 0.0f;
+    const velmar::ReflKey key = random_reflection(ops, b, ss_max, hmax, rng, ss);
     const double t = true_intensity(key, ss);
     const double sigma = std::sqrt(t + 100.0) + 0.03 * t;
     const float z = float(1.0 + rng.next() * 3599.0);

@@ -31,6 +31,7 @@ namespace {
 
 using bench::fill_list;
 using bench::Lcg;
+using bench::random_reflection;
 using bench::Raw;
 
 constexpr int kSets = 4;        // data sets 1, 2 of crystal A and 3, 4 of crystal B
@@ -52,12 +53,8 @@ std::vector<Raw> sweep(long n, const velmar::SymopList& ops, const velmar::Mat3&
   std::vector<Raw> out;
   out.reserve(size_t(n));
   while (long(out.size()) < n) {
-    const int h = int(rng.next() * (2 * hmax + 1)) - hmax;
-    const int k = int(rng.next() * (2 * hmax + 1)) - hmax;
-    const int l = int(rng.next() * (2 * hmax + 1)) - hmax;
-    const float ss = velmar::one_over_d_squared(b, h, k, l);
-    if (ss <= 0.0f || ss > ss_max || velmar::hkltyp(ops, h, k, l) < 0) continue;
-    const velmar::ReflKey key = velmar::iasym(h, k, l, ops);
+    float ss = 0.0f;
+    const velmar::ReflKey key = random_reflection(ops, b, ss_max, hmax, rng, ss);
     const double i0 = 20000.0 * std::exp(-20.0 * ss) * -std::log(std::max(hashed(key, 1), 1e-6));
     const double decay = 0.3 + 2.0 * ss * (0.5 + hashed(key, 2));
     const float z = float(1.0 + rng.next() * (kImages - 1.0));
